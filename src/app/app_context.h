@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/app_state.h"
+#include "platform/clock.h"
+#include "platform/file_dialogs.h"
+#include "platform/main_window.h"
+#include "platform/registry.h"
+#include "platform/sound.h"
+
+namespace kovra {
+
+// What every piece of logic works on: the state record and the outside
+// world. Built once by the application, fresh by every test.
+struct AppContext {
+  AppState& state;
+  MainWindow& window;
+  Registry& registry;
+  Clock& clock;
+  Sound& sound;
+  FileDialogs& dialogs;
+};
+
+}  // namespace kovra

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "chips/chip_record.h"
+#include "platform/serial_port.h"
+
+namespace kovra {
+
+inline constexpr uint32_t kImageSize = 0x100000;
+inline constexpr size_t kRequestFrameSize = 21;
+inline constexpr size_t kPortRows = 8;
+inline constexpr size_t kDeviceRows = 64;
+
+// controlFlags bits.
+inline constexpr uint32_t kFlagCountingPaused = 0x02;
+inline constexpr uint32_t kFlagBuzzerOn = 0x20;
+
+using Flag = std::atomic<int32_t>;
+
+// All state of the program. One instance lives as long as the application;
+// the start values are those the window's start-up leaves behind. Flags are
+// atomics because the user-interface thread and the link worker share them.
+struct AppState {
+  AppState();
+
+  // Chip list.
+  Flag chipListLoaded{0};
+  uint32_t chipCount = 1;
+  std::vector<ChipRecord> chipTable;
+
+  // Address ranges.
+  uint32_t programStart = 0;
+  uint32_t programEnd = 0;
+  uint32_t memoryStart = 0x0000;
+  uint32_t memoryEnd = 0x1FFF;
+  Flag codeLoaded{0};
+  Flag memoryRewritten{0};
+
+  // Host code image.
+  std::vector<uint8_t> codeImage;
+  Flag fillZero{0};
+  int32_t displayAddress = 0;
+
+  // COM port and the bridge ports found by the last scan.
+  std::string currentPortName;
+  std::array<std::string, kPortRows> portNames{};
+  std::array<std::string, kDeviceRows> deviceNames{};
+  SerialSettings serialSettings{};
+
+  // Link.
+  Flag linkError{0};
+  Flag linkReady{0};
+  Flag connected{0};
+  Flag busy{0};
+  Flag quietConnect{0};
+  Flag firstTickDone{0};
+  std::array<uint8_t, kRequestFrameSize> requestFrame{};
+  uint32_t optionMask = 0;
+
+  // Production counters.
+  uint32_t successCount = 0;
+  uint32_t failureCount = 0;
+  uint32_t controlFlags = kFlagBuzzerOn;
+  uint32_t failureCountMask = 0;
+  int32_t autoRunState = 0;
+  Flag autoProgramActive{0};
+
+  // User interface.
+  Flag interruptRequested{0};
+  Flag codeViewReady{0};
+  Flag linkPressed{0};
+
+  uint8_t& operationCode() { return requestFrame[kRequestFrameSize - 1]; }
+  uint8_t operationCode() const { return requestFrame[kRequestFrameSize - 1]; }
+};
+
+}  // namespace kovra

@@ -1,0 +1,108 @@
+#include "app/control_table.h"
+
+#include <array>
+
+#include "app/control_ids.h"
+
+namespace kovra {
+namespace {
+
+using K = ControlKind;
+constexpr uint32_t kFieldStyle = kStyleCentered | kStyleUpperCase;
+constexpr uint32_t kDisplayStyle = kStyleCentered | kStyleUpperCase | kStyleReadOnly;
+constexpr uint32_t kCounterStyle = kStyleCentered | kStyleDigitsOnly | kStyleReadOnly;
+
+constexpr std::array kControls = {
+    ControlSpec{id::kGroupChipModel, 0, K::Group, "芯片型号", 0, {5, 5, 98, 60}},
+    ControlSpec{id::kChipCombo, id::kGroupChipModel, K::Combo, "", kStyleUpperCase, {5, 20, 88, 180}},
+    ControlSpec{id::kGroupAux, 0, K::Group, "辅助功能", 0, {5, 65, 98, 140}},
+    ControlSpec{id::kDebugMode, id::kGroupAux, K::CheckBox, "调试模式", 0, {8, 15, 90, 40}},
+    ControlSpec{id::kBuzzer, id::kGroupAux, K::CheckBox, "开启蜂鸣器", 0, {8, 40, 90, 60}},
+    ControlSpec{id::kGroupDataType, 0, K::Group, "数据类型", 0, {103, 75, 208, 140}},
+    ControlSpec{id::kDataSam48, id::kGroupDataType, K::Radio, "SAM4/8", 0, {7, 20, 80, 40}},
+    ControlSpec{id::kDataCalmRisc, id::kGroupDataType, K::Radio, "CalmRisc", 0, {7, 40, 80, 60}},
+    ControlSpec{id::kGroupChipType, 0, K::Group, "芯片类型", 0, {103, 5, 208, 70}},
+    ControlSpec{id::kChipOtp, id::kGroupChipType, K::Radio, "串行OTP芯片", 0, {8, 20, 100, 40}},
+    ControlSpec{id::kChipMtp, id::kGroupChipType, K::Radio, "串行MTP芯片", 0, {8, 40, 100, 60}},
+    ControlSpec{id::kGroupVpp, 0, K::Group, "芯片Vpp选择", 0, {213, 5, 320, 75}},
+    ControlSpec{id::kVpp12, id::kGroupVpp, K::Radio, "12V", 0, {7, 20, 55, 40}},
+    ControlSpec{id::kVppVcc, id::kGroupVpp, K::Radio, "Vcc", 0, {57, 20, 105, 40}},
+    ControlSpec{id::kVpp11, id::kGroupVpp, K::Radio, "11V", 0, {7, 45, 55, 65}},
+    ControlSpec{id::kGroupVcc, 0, K::Group, "芯片Vcc选择", 0, {213, 85, 320, 140}},
+    ControlSpec{id::kVcc50, id::kGroupVcc, K::Radio, "5.0V", 0, {7, 20, 55, 45}},
+    ControlSpec{id::kVcc33, id::kGroupVcc, K::Radio, "3.3V", 0, {57, 20, 105, 45}},
+    ControlSpec{id::kGroupOptions, 0, K::Group, "编程系统", 0, {325, 5, 455, 140}},
+    ControlSpec{id::kOptAutoVerify, id::kGroupOptions, K::CheckBox, "自动校验", 0, {10, 20, 120, 35}},
+    ControlSpec{id::kOptAutoReadProtect, id::kGroupOptions, K::CheckBox, "自动读保护", 0, {10, 35, 120, 50}},
+    ControlSpec{id::kOptSmart, id::kGroupOptions, K::CheckBox, "使能SMART", 0, {10, 50, 120, 65}},
+    ControlSpec{id::kOptEraseMtp, id::kGroupOptions, K::CheckBox, "编程前擦除MTP", 0, {10, 65, 120, 80}},
+    ControlSpec{id::kOptAutoLdcProtect, id::kGroupOptions, K::CheckBox, "自动LDC保护", 0, {10, 95, 120, 110}},
+    ControlSpec{id::kOptAutoHwWriteProtect, id::kGroupOptions, K::CheckBox, "自动硬件写保护", 0, {10, 80, 120, 95}},
+    ControlSpec{id::kOptAutoBlankCheck, id::kGroupOptions, K::CheckBox, "自动空检查", 0, {10, 110, 120, 125}},
+    ControlSpec{id::kGroupControlData, 0, K::Group, "控制数据", 0, {460, 5, 623, 140}},
+    ControlSpec{id::kLabelStart, id::kGroupControlData, K::Label, "起始地址(HEX):", 0, {5, 20, 100, 40}},
+    ControlSpec{id::kLabelEnd, id::kGroupControlData, K::Label, "终止地址(HEX):", 0, {5, 49, 100, 69}},
+    ControlSpec{id::kLabelVpp, id::kGroupControlData, K::Label, "编程电压[V]:", 0, {5, 78, 100, 98}},
+    ControlSpec{id::kLabelVcc, id::kGroupControlData, K::Label, "芯片电压[V]:", 0, {5, 107, 100, 127}},
+    ControlSpec{id::kStartAddress, id::kGroupControlData, K::Edit, "", kFieldStyle, {95, 15, 155, 40}},
+    ControlSpec{id::kEndAddress, id::kGroupControlData, K::Edit, "", kFieldStyle, {95, 45, 155, 70}},
+    ControlSpec{id::kVppField, id::kGroupControlData, K::Edit, "", kDisplayStyle, {95, 75, 155, 100}},
+    ControlSpec{id::kVccField, id::kGroupControlData, K::Edit, "", kDisplayStyle, {95, 105, 155, 130}},
+    ControlSpec{id::kGroupOperations, 0, K::Group, "编程操作", 0, {5, 145, 320, 360}},
+    ControlSpec{id::kAutoProgram, id::kGroupOperations, K::PushButton, "自动编程", 0, {10, 20, 130, 45}},
+    ControlSpec{id::kVerifyChip, id::kGroupOperations, K::PushButton, "校验芯片", 0, {180, 20, 290, 45}},
+    ControlSpec{id::kBlankCheck, id::kGroupOperations, K::PushButton, "芯片空检查", 0, {10, 60, 130, 85}},
+    ControlSpec{id::kShowMemory, id::kGroupOperations, K::PushButton, "显示内存数据", 0, {180, 60, 290, 85}},
+    ControlSpec{id::kChipChecksum, id::kGroupOperations, K::PushButton, "芯片检查和", 0, {10, 100, 130, 125}},
+    ControlSpec{id::kMemoryChecksum, id::kGroupOperations, K::PushButton, "内存检查和", 0, {180, 100, 290, 125}},
+    ControlSpec{id::kReadProtect, id::kGroupOperations, K::PushButton, "芯片读保护", 0, {10, 140, 130, 165}},
+    ControlSpec{id::kEraseMtp, id::kGroupOperations, K::PushButton, "擦除MTP", 0, {180, 140, 290, 165}},
+    ControlSpec{id::kLdcProtect, id::kGroupOperations, K::PushButton, "芯片LDC保护", 0, {10, 180, 130, 205}},
+    ControlSpec{id::kHwWriteProtect, id::kGroupOperations, K::PushButton, "芯片硬件写保护", 0, {180, 180, 290, 205}},
+    ControlSpec{id::kGroupFiles, 0, K::Group, "文件操作", 0, {325, 145, 623, 310}},
+    ControlSpec{id::kOpenFile, id::kGroupFiles, K::PushButton, "打开文件", 0, {10, 20, 100, 45}},
+    ControlSpec{id::kFilePath, id::kGroupFiles, K::Edit, "", kStyleCentered | kStyleBorder, {110, 20, 290, 45}},
+    ControlSpec{id::kCopyChip, id::kGroupFiles, K::PushButton, "拷贝芯片数据到内存", 0, {10, 60, 150, 85}},
+    ControlSpec{id::kSaveHex, id::kGroupFiles, K::PushButton, "内存数据制作HEX文件", 0, {10, 95, 150, 120}},
+    ControlSpec{id::kMakeMaster, id::kGroupFiles, K::PushButton, "制作脱机烧写母片", 0, {10, 130, 150, 155}},
+    ControlSpec{id::kRefreshMemory, id::kGroupFiles, K::PushButton, "刷新内存代码", 0, {180, 60, 280, 85}},
+    ControlSpec{id::kLabelChecksum, id::kGroupFiles, K::Label, "编程内存检查和:", 0, {180, 90, 280, 110}},
+    ControlSpec{id::kChecksumField, id::kGroupFiles, K::Edit, "", kDisplayStyle, {180, 110, 280, 140}},
+    ControlSpec{id::kExit, 0, K::PushButton, "退出编程", 0, {505, 320, 605, 360}},
+    ControlSpec{id::kWebLink, 0, K::Label, kWebAddress, kStyleNotify, {325, 340, 495, 360}},
+    ControlSpec{id::kGroupCodeView, 0, K::Group, "编程内存代码视图", 0, {10, 5, 618, 305}},
+    ControlSpec{id::kCodeGrid, 0, K::List, "", kStyleBorder, {20, 25, 483, 270}},
+    ControlSpec{id::kPrevPage, id::kGroupCodeView, K::PushButton, "上一页", 0, {490, 25, 590, 50}},
+    ControlSpec{id::kNextPage, id::kGroupCodeView, K::PushButton, "下一页", 0, {490, 70, 590, 95}},
+    ControlSpec{id::kLabelDisplayAddress, id::kGroupCodeView, K::Label, "显示地址:", 0, {490, 130, 580, 150}},
+    ControlSpec{id::kDisplayAddress, id::kGroupCodeView, K::Edit, "", kFieldStyle, {490, 150, 545, 175}},
+    ControlSpec{id::kSetAddress, id::kGroupCodeView, K::PushButton, "设 置", 0, {550, 150, 590, 175}},
+    ControlSpec{
+        id::kMemoryView, id::kGroupCodeView, K::Radio, "编程内存代码视图", kStyleGroupStart, {490, 200, 600, 220}},
+    ControlSpec{id::kChipView, id::kGroupCodeView, K::Radio, "芯片代码视图", 0, {490, 225, 590, 245}},
+    ControlSpec{id::kAsciiView, id::kGroupCodeView, K::CheckBox, "ASCII格式显示", 0, {490, 250, 590, 270}},
+    ControlSpec{id::kBack, 0, K::PushButton, "返 回", 0, {500, 320, 600, 350}},
+    ControlSpec{id::kGroupStatus, 0, K::Group, "编程状态", 0, {5, 365, 623, 415}},
+    ControlSpec{id::kStatusLine, id::kGroupStatus, K::Edit, "", kStyleReadOnly, {10, 15, 595, 40}},
+    ControlSpec{id::kGroupCounters, 0, K::Group, "编程计数", 0, {5, 420, 623, 470}},
+    ControlSpec{id::kLabelSuccess, id::kGroupCounters, K::Label, "成功计数:", 0, {10, 20, 70, 42}},
+    ControlSpec{id::kSuccessCount, id::kGroupCounters, K::Edit, "", kCounterStyle, {80, 15, 150, 40}},
+    ControlSpec{id::kLabelFailure, id::kGroupCounters, K::Label, "失败计数:", 0, {180, 20, 240, 42}},
+    ControlSpec{id::kFailureCount, id::kGroupCounters, K::Edit, "", kCounterStyle, {250, 15, 320, 40}},
+    ControlSpec{id::kClearCounters, id::kGroupCounters, K::PushButton, "清零", 0, {350, 16, 410, 40}},
+    ControlSpec{id::kPauseCounting, id::kGroupCounters, K::PushButton, "暂停计数", 0, {430, 16, 490, 40}},
+    ControlSpec{id::kCounterSettings, id::kGroupCounters, K::PushButton, "设置计数器", 0, {510, 16, 590, 40}},
+};
+
+}  // namespace
+
+std::span<const ControlSpec> MainControlTable() { return kControls; }
+
+const ControlSpec* FindControl(int controlId) {
+  for (const ControlSpec& c : kControls) {
+    if (c.id == controlId) return &c;
+  }
+  return nullptr;
+}
+
+}  // namespace kovra

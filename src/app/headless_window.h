@@ -1,0 +1,64 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/main_window.h"
+
+namespace kovra {
+
+// The main window without a screen: every control of the window's control
+// table with its text, check, enabled and visible state, and the combo box
+// entries. Message boxes are recorded and answered from a queue of answers,
+// or with their default button when the queue is empty. Used by kovra-cli
+// and by the tests. An id that is not in the control table throws.
+class HeadlessWindow : public MainWindow {
+ public:
+  HeadlessWindow();
+
+  std::string GetText(int id) override;
+  void SetText(int id, std::string_view text) override;
+  bool IsChecked(int id) override;
+  void SetChecked(int id, bool checked) override;
+  bool IsEnabled(int id) override;
+  void SetEnabled(int id, bool enabled) override;
+  bool IsVisible(int id) override;
+  void SetVisible(int id, bool visible) override;
+
+  void ComboReset(int id) override;
+  void ComboAdd(int id, std::string_view text) override;
+  int ComboCount(int id) override;
+  std::string ComboItem(int id, int index) override;
+  int ComboSelection(int id) override;
+  void ComboSelect(int id, int index) override;
+
+  MbAnswer ShowMessageBox(const MessageBoxRequest& request) override;
+
+  // Answers for the next message boxes, in order.
+  void QueueAnswer(MbAnswer answer);
+  std::vector<MessageBoxRequest> MessageBoxes();
+
+ private:
+  struct Control {
+    std::string text;
+    bool checked = false;
+    bool enabled = true;
+    bool visible = true;
+    std::vector<std::string> items;
+    int selection = -1;
+  };
+  Control& At(int id);
+
+  std::mutex mutex_;
+  std::map<int, Control> controls_;
+  std::deque<MbAnswer> answers_;
+  std::vector<MessageBoxRequest> messageBoxes_;
+};
+
+// The answer a message box gives when its default button is pressed.
+MbAnswer DefaultAnswer(const MessageBoxRequest& request);
+
+}  // namespace kovra

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kovra {
+
+// The characters a HEX record may hold after its ':'.
+inline constexpr std::string_view HexDigitSet{"0123456789ABCDEFabcdef\a\n\r\t"};
+
+// HexToNumber's answer for a text with a character outside the base.
+inline constexpr uint32_t kBadNumber = 0xFFFFFFFF;
+// NumberToText's width that means "no padding".
+inline constexpr int kNoPadding = 255;
+
+bool AllCharsIn(std::string_view text, std::string_view set);
+
+// base is 2, 10 or 16; the sum wraps modulo 2^32; empty text gives 0.
+uint32_t HexToNumber(std::string_view text, int base);
+
+// Unsigned digits (upper-case letters), left-padded with '0' to width.
+// Padding never cuts digits. Empty when the digits alone need more than
+// bufferSize - 1 characters.
+std::string NumberToText(uint32_t value, int bufferSize, int base, int width);
+
+// Exactly n characters: left-padded with '0', or the last n characters.
+// Empty when the text has more than 40 characters.
+std::string FitDigits(std::string_view text, int n);
+
+// Four upper-case hexadecimal digits, as the address and checksum fields show.
+std::string Hex4(uint32_t value);
+
+std::string ToUpperAscii(std::string_view text);
+
+}  // namespace kovra

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/headless_window.h"
+#include "platform/memory_registry.h"
+#include "support/virtual_clock.h"
+
+namespace kovra::test {
+
+class RecordingSound : public Sound {
+ public:
+  void Beep(uint32_t frequencyHz, uint32_t durationMs) override { beeps.emplace_back(frequencyHz, durationMs); }
+  std::vector<std::pair<uint32_t, uint32_t>> beeps;
+};
+
+// File dialogs answered by the test: each call takes the next queued answer
+// (nullopt = Cancel) and records the filter it was shown with.
+class ScriptedDialogs : public FileDialogs {
+ public:
+  std::optional<std::string> ChooseOpenFile(std::string_view filter) override { return Next(filter); }
+  std::optional<std::string> ChooseSaveFile(std::string_view filter) override { return Next(filter); }
+  void Answer(std::optional<std::string> path) { answers.push_back(std::move(path)); }
+
+  std::deque<std::optional<std::string>> answers;
+  std::vector<std::string> filters;
+
+ private:
+  std::optional<std::string> Next(std::string_view filter) {
+    filters.emplace_back(filter);
+    if (answers.empty()) return std::nullopt;
+    auto answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+// A fresh application world for one test.
+struct TestWorld {
+  AppState state;
+  HeadlessWindow window;
+  MemoryRegistry registry;
+  VirtualClock clock;
+  RecordingSound sound;
+  ScriptedDialogs dialogs;
+  AppContext ctx{state, window, registry, clock, sound, dialogs};
+};
+
+}  // namespace kovra::test
