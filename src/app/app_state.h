@@ -61,14 +61,14 @@ struct AppState {
   Flag quietConnect{0};
   Flag firstTickDone{0};
   std::array<uint8_t, kRequestFrameSize> requestFrame{};
-  uint32_t optionMask = 0;
+  std::atomic<uint32_t> optionMask{0};
 
-  // Production counters.
-  uint32_t successCount = 0;
-  uint32_t failureCount = 0;
-  uint32_t controlFlags = kFlagBuzzerOn;
-  uint32_t failureCountMask = 0;
-  int32_t autoRunState = 0;
+  // Production counters; the counter buttons write them while a run counts.
+  std::atomic<uint32_t> successCount{0};
+  std::atomic<uint32_t> failureCount{0};
+  std::atomic<uint32_t> controlFlags{kFlagBuzzerOn};
+  std::atomic<uint32_t> failureCountMask{0};
+  std::atomic<int32_t> autoRunState{0};
   Flag autoProgramActive{0};
 
   // User interface.

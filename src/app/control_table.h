@@ -25,7 +25,7 @@ struct ControlRect {
 
 // One control of the main window, relative to its parent's client area.
 // parent 0 is the window itself.
-struct ControlSpec {
+struct ControlEntry {
   int id;
   int parent;
   ControlKind kind;
@@ -35,8 +35,8 @@ struct ControlSpec {
 };
 
 // The window's controls in creation order.
-std::span<const ControlSpec> MainControlTable();
-const ControlSpec* FindControl(int id);
+std::span<const ControlEntry> MainControlTable();
+const ControlEntry* FindControl(int id);
 
 inline constexpr const char* kWebAddress = "www.lentaro.cn";
 

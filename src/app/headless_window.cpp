@@ -7,7 +7,7 @@
 namespace kovra {
 
 HeadlessWindow::HeadlessWindow() {
-  for (const ControlSpec& spec : MainControlTable()) controls_[spec.id].text = spec.text;
+  for (const ControlEntry& entry : MainControlTable()) controls_[entry.id].text = entry.text;
 }
 
 HeadlessWindow::Control& HeadlessWindow::At(int id) {
@@ -58,6 +58,16 @@ bool HeadlessWindow::IsVisible(int id) {
 void HeadlessWindow::SetVisible(int id, bool visible) {
   std::lock_guard lock(mutex_);
   At(id).visible = visible;
+}
+
+void HeadlessWindow::SetLocked(int id, bool locked) {
+  std::lock_guard lock(mutex_);
+  At(id).locked = locked;
+}
+
+bool HeadlessWindow::IsLocked(int id) {
+  std::lock_guard lock(mutex_);
+  return At(id).locked;
 }
 
 void HeadlessWindow::ComboReset(int id) {
@@ -112,6 +122,65 @@ void HeadlessWindow::QueueAnswer(MbAnswer answer) {
 std::vector<MessageBoxRequest> HeadlessWindow::MessageBoxes() {
   std::lock_guard lock(mutex_);
   return messageBoxes_;
+}
+
+void HeadlessWindow::SetTimer(int timerId, uint32_t periodMs) {
+  std::lock_guard lock(mutex_);
+  timers_[timerId] = periodMs;
+}
+
+std::map<int, uint32_t> HeadlessWindow::Timers() {
+  std::lock_guard lock(mutex_);
+  return timers_;
+}
+
+void HeadlessWindow::SetupGrid() {
+  std::lock_guard lock(mutex_);
+  gridReady_ = true;
+}
+
+bool HeadlessWindow::GridReady() {
+  std::lock_guard lock(mutex_);
+  return gridReady_;
+}
+
+void HeadlessWindow::SetGridCell(int row, int column, std::string_view text) {
+  std::lock_guard lock(mutex_);
+  grid_[{row, column}] = text;
+}
+
+std::string HeadlessWindow::GetGridCell(int row, int column) {
+  std::lock_guard lock(mutex_);
+  auto it = grid_.find({row, column});
+  return it == grid_.end() ? std::string() : it->second;
+}
+
+std::optional<CounterSettings> HeadlessWindow::ShowSetCount(const CounterSettings& settings) {
+  std::lock_guard lock(mutex_);
+  lastSetCount = settings;
+  if (setCountAnswers_.empty()) return std::nullopt;
+  auto answer = setCountAnswers_.front();
+  setCountAnswers_.pop_front();
+  return answer;
+}
+
+std::optional<std::string> HeadlessWindow::ShowEditDialog(std::string_view value, std::string_view address) {
+  std::lock_guard lock(mutex_);
+  lastEdit = {std::string(value), std::string(address)};
+  if (editAnswers_.empty()) return std::nullopt;
+  auto answer = editAnswers_.front();
+  editAnswers_.pop_front();
+  return answer;
+}
+
+void HeadlessWindow::QueueSetCount(std::optional<CounterSettings> answer) {
+  std::lock_guard lock(mutex_);
+  setCountAnswers_.push_back(std::move(answer));
+}
+
+void HeadlessWindow::QueueEdit(std::optional<std::string> answer) {
+  std::lock_guard lock(mutex_);
+  editAnswers_.push_back(std::move(answer));
 }
 
 MbAnswer DefaultAnswer(const MessageBoxRequest& request) {

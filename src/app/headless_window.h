@@ -3,7 +3,9 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/main_window.h"
@@ -36,10 +38,30 @@ class HeadlessWindow : public MainWindow {
   void ComboSelect(int id, int index) override;
 
   MbAnswer ShowMessageBox(const MessageBoxRequest& request) override;
+  void SetTimer(int timerId, uint32_t periodMs) override;
+  void RefreshCursor() override {}
+  void SetLocked(int id, bool locked) override;
+  bool IsLocked(int id) override;
+
+  void SetupGrid() override;
+  void SetGridCell(int row, int column, std::string_view text) override;
+  std::string GetGridCell(int row, int column) override;
+  std::optional<CounterSettings> ShowSetCount(const CounterSettings& settings) override;
+  std::optional<std::string> ShowEditDialog(std::string_view value, std::string_view address) override;
 
   // Answers for the next message boxes, in order.
   void QueueAnswer(MbAnswer answer);
   std::vector<MessageBoxRequest> MessageBoxes();
+  // The period each timer was last armed with.
+  std::map<int, uint32_t> Timers();
+  bool GridReady();
+
+  // What the two dialogs answer next (nullopt = Cancel; Cancel when none is
+  // queued), and what they were last opened with.
+  void QueueSetCount(std::optional<CounterSettings> answer);
+  void QueueEdit(std::optional<std::string> answer);
+  std::optional<CounterSettings> lastSetCount;
+  std::optional<std::pair<std::string, std::string>> lastEdit;
 
  private:
   struct Control {
@@ -47,6 +69,7 @@ class HeadlessWindow : public MainWindow {
     bool checked = false;
     bool enabled = true;
     bool visible = true;
+    bool locked = false;
     std::vector<std::string> items;
     int selection = -1;
   };
@@ -56,6 +79,11 @@ class HeadlessWindow : public MainWindow {
   std::map<int, Control> controls_;
   std::deque<MbAnswer> answers_;
   std::vector<MessageBoxRequest> messageBoxes_;
+  std::map<int, uint32_t> timers_;
+  bool gridReady_ = false;
+  std::map<std::pair<int, int>, std::string> grid_;
+  std::deque<std::optional<CounterSettings>> setCountAnswers_;
+  std::deque<std::optional<std::string>> editAnswers_;
 };
 
 // The answer a message box gives when its default button is pressed.

@@ -8,7 +8,9 @@
 namespace kovra {
 
 void ResetImageToFill(AppState& state) {
-  std::fill(state.codeImage.begin(), state.codeImage.end(), state.fillZero ? 0x00 : 0xFF);
+  // A byte-typed value lets the fill become one memset.
+  const uint8_t fill = state.fillZero ? 0x00 : 0xFF;
+  std::fill(state.codeImage.begin(), state.codeImage.end(), fill);
 }
 
 uint16_t SumImage(const AppState& state, uint32_t first, uint32_t last) {

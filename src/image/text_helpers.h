@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -32,5 +33,12 @@ std::string FitDigits(std::string_view text, int n);
 std::string Hex4(uint32_t value);
 
 std::string ToUpperAscii(std::string_view text);
+
+// A path from the UTF-8 text the window and the dialogs use. Going through
+// char8_t makes the system take it as UTF-8, not as its ANSI code page.
+std::filesystem::path Utf8Path(std::string_view utf8);
+
+// Inverse of Utf8Path: the path as UTF-8 text, for messages and status lines.
+std::string PathText(const std::filesystem::path& path);
 
 }  // namespace kovra

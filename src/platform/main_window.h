@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,13 @@ struct MessageBoxRequest {
   MbButtons buttons = MbButtons::Ok;
   MbIcon icon = MbIcon::None;
   int defaultButton = 0;
+};
+
+// What the counter settings dialog shows and gives back.
+struct CounterSettings {
+  std::string successText;
+  std::string failureText;
+  uint32_t failureMask = 0;
 };
 
 // The main window as the logic sees it: controls addressed by their ids,
@@ -44,6 +53,24 @@ class MainWindow {
   virtual void ComboSelect(int id, int index) = 0;
 
   virtual MbAnswer ShowMessageBox(const MessageBoxRequest& request) = 0;
+
+  // (Re)arms one of the window's timers; every tick goes to the same handler.
+  virtual void SetTimer(int timerId, uint32_t periodMs) = 0;
+  // Shows the wait cursor while busy, the arrow otherwise.
+  virtual void RefreshCursor() = 0;
+  // A locked button ignores clicks (the code view's selectors while a page
+  // is being read).
+  virtual void SetLocked(int id, bool locked) = 0;
+  virtual bool IsLocked(int id) = 0;
+
+  // The code view's grid: 16 rows of an address column and 16 byte columns.
+  virtual void SetupGrid() = 0;
+  virtual void SetGridCell(int row, int column, std::string_view text) = 0;
+  virtual std::string GetGridCell(int row, int column) = 0;
+
+  // The two small dialogs; nullopt when the user cancelled.
+  virtual std::optional<CounterSettings> ShowSetCount(const CounterSettings& settings) = 0;
+  virtual std::optional<std::string> ShowEditDialog(std::string_view value, std::string_view address) = 0;
 };
 
 }  // namespace kovra

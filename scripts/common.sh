@@ -1,0 +1,28 @@
+# Shared by ./test and ./run: package lists, installation, the Wine prefix.
+
+BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
+  libbenchmark-dev binutils mingw-w64)
+WINE_PACKAGES=(wine wine64)
+
+# Installs the Debian packages that are not installed yet.
+ensure_packages() {
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# A private 64-bit Wine prefix under build/, made on first use.
+wine_env() {
+  export WINEPREFIX=${WINEPREFIX:-$PWD/build/wine-prefix}
+  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+  fi
+}

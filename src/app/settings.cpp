@@ -1,0 +1,62 @@
+#include "app/settings.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/control_ids.h"
+#include "chips/chip_list.h"
+#include "image/text_helpers.h"
+
+namespace kovra {
+namespace {
+
+// What the fixed read buffers hold, terminator excluded.
+constexpr size_t kPortNameMax = 7;
+constexpr size_t kChipValueMax = 15;
+constexpr const char* kDefaultPort = "COM1";
+
+// The combo box's select-string order: entries 1 to the end, then entry 0.
+// text is upper case, as every entry is.
+int FindEntry(MainWindow& w, std::string_view text, bool whole) {
+  const int count = w.ComboCount(id::kChipCombo);
+  for (int k = 1; k <= count; ++k) {
+    const int entry = k % count;
+    const std::string item = w.ComboItem(id::kChipCombo, entry);
+    if (whole ? item == text : item.starts_with(text)) return entry;
+  }
+  return -1;
+}
+
+// The whole name first, so that a saved KV1 does not come back as KV10; a
+// value cut to 10 characters is still found by its prefix.
+int FindChipEntry(MainWindow& w, std::string_view text) {
+  if (text.empty()) return -1;
+  const int entry = FindEntry(w, text, true);
+  return entry >= 0 ? entry : FindEntry(w, text, false);
+}
+
+}  // namespace
+
+void LoadSettings(AppContext& ctx) {
+  Registry& reg = ctx.registry;
+  if (!reg.KeyExists(kSettingsKey)) return;
+
+  const std::optional<std::string> port = reg.ReadString(kSettingsKey, "com");
+  ctx.state.currentPortName = port && port->size() <= kPortNameMax ? *port : kDefaultPort;
+
+  const std::string chip = ToUpperAscii(reg.ReadString(kSettingsKey, "chip").value_or("").substr(0, kChipValueMax));
+  int entry = FindChipEntry(ctx.window, chip);
+  if (entry < 0) entry = FindChipEntry(ctx.window, kNoChipName);
+  if (entry >= 0) ctx.window.ComboSelect(id::kChipCombo, entry);
+}
+
+void SaveSettings(AppContext& ctx) {
+  Registry& reg = ctx.registry;
+  if (!reg.WriteString(kSettingsKey, "com", ctx.state.currentPortName)) return;
+  const ChipRecord& chip = ctx.state.chipTable[static_cast<size_t>(SelectedChipIndex(ctx))];
+  // The whole name: a 10-character cut can bring back a different chip.
+  reg.WriteString(kSettingsKey, "chip", chip.name);
+}
+
+}  // namespace kovra

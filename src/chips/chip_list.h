@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/app_context.h"
+#include "chips/chip_record.h"
+
+namespace kovra {
+
+inline constexpr const char* kChipListFileName = "samlist.txt";
+inline constexpr const char* kNoChipName = "NOSELEC";
+
+// The loadable lines of a chip list file, in file order, at most kChipRows.
+// fileBytes are the file's raw bytes; line ends are read as a text-mode
+// stream reads them.
+std::vector<ChipRecord> ParseChipList(std::string_view fileBytes);
+
+// Reads the list file at path (UTF-8) into the chip table. False when the
+// file cannot be read or has no loadable line; the table then holds the
+// single row NOSELEC and chipListLoaded is 0.
+bool LoadChipListFile(const std::string& path, AppState& state);
+
+// Loads samlist.txt from the installation folder named in the registry.
+// Without the program's key it quietly keeps the single row NOSELEC; a
+// missing or useless file is reported with a warning.
+void LoadChipList(AppContext& ctx);
+
+// Fills the chip combo box with the table's names in table order and
+// selects entry 0.
+void FillChipCombo(AppContext& ctx);
+
+// The first table row whose name equals the combo box selection; 0 (no
+// chip) when none does.
+int SelectedChipIndex(AppContext& ctx);
+
+}  // namespace kovra

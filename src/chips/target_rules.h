@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/app_context.h"
+#include "chips/chip_record.h"
+
+namespace kovra {
+
+enum class ChipType { Otp, Mtp };
+
+// Highest address the programmer handles; the address range is clamped to it.
+inline constexpr uint32_t kMaxProgramAddress = 0x7FFF;
+
+// Brings chip type, voltages, options and the end address in line with the
+// chip selected in the combo box. Row 0 (no chip) leaves every choice open.
+void ApplyChipSelection(AppContext& ctx);
+
+// The programming-system options each chip type offers and ticks.
+void ApplyChipTypeDefaults(AppContext& ctx, ChipType type);
+
+// The highest ROM address, from the 7th character of the chip's name.
+uint32_t ChipRomEnd(const ChipRecord& chip);
+uint32_t ChipRomEnd(AppContext& ctx);
+
+// Takes programStart and programEnd from the two address fields. -1 when a
+// field holds a non-hexadecimal character; programStart may then already
+// be updated.
+int CaptureAddressRange(AppContext& ctx);
+
+// Checks before programming and before making an offline master; asks the
+// user where a mismatch may be intended. False: do not go on.
+bool ValidateTarget(AppContext& ctx);
+
+// Shows the voltage of the Vcc (116, 117) or Vpp (201, 202, 203) radio
+// just clicked in its display field. Other ids are ignored.
+void ApplyVoltageRadio(AppContext& ctx, int controlId);
+
+}  // namespace kovra

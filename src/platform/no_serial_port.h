@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/serial_port.h"
+
+namespace kovra {
+
+// The port of a program that has no programmer behind it: nothing opens.
+class NoSerialPort : public SerialPort {
+ public:
+  bool Open(std::string_view) override { return false; }
+  void Close() override {}
+  bool IsOpen() const override { return false; }
+  bool SetQueues(uint32_t, uint32_t) override { return false; }
+  bool SetTimeouts(const SerialTimeouts&) override { return false; }
+  bool Purge() override { return false; }
+  bool Configure(std::string_view, SerialSettings&) override { return false; }
+  bool GetModemStatus(uint32_t&) override { return false; }
+  bool WaitTransmitEmpty() override { return false; }
+  size_t Write(const uint8_t*, size_t) override { return 0; }
+  size_t Read(uint8_t*, size_t) override { return 0; }
+};
+
+}  // namespace kovra
