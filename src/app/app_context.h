@@ -5,9 +5,12 @@
 #include "platform/file_dialogs.h"
 #include "platform/main_window.h"
 #include "platform/registry.h"
+#include "platform/serial_port.h"
 #include "platform/sound.h"
 
 namespace kovra {
+
+class LinkWorker;
 
 // What every piece of logic works on: the state record and the outside
 // world. Built once by the application, fresh by every test.
@@ -18,6 +21,8 @@ struct AppContext {
   Clock& clock;
   Sound& sound;
   FileDialogs& dialogs;
+  SerialPort& port;
+  LinkWorker& worker;
 };
 
 }  // namespace kovra

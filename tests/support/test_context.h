@@ -8,7 +8,9 @@
 
 #include "app/app_context.h"
 #include "app/headless_window.h"
+#include "link/link_worker.h"
 #include "platform/memory_registry.h"
+#include "platform/no_serial_port.h"
 #include "support/virtual_clock.h"
 
 namespace kovra::test {
@@ -48,7 +50,9 @@ struct TestWorld {
   VirtualClock clock;
   RecordingSound sound;
   ScriptedDialogs dialogs;
-  AppContext ctx{state, window, registry, clock, sound, dialogs};
+  NoSerialPort port;
+  LinkWorker worker;
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker};
 };
 
 }  // namespace kovra::test

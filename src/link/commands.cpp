@@ -1,0 +1,131 @@
+#include "link/commands.h"
+
+#include <cstring>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "image/text_helpers.h"
+#include "link/programmer_link.h"
+
+namespace kovra {
+namespace {
+
+struct ProgressRule {
+  uint8_t code;
+  uint32_t pauseMs;
+  bool startsAtStart;  // the last address starts at the start, not at 0
+};
+
+constexpr ProgressRule kProgressRules[] = {
+    {cmd::kChipChecksum, 100, false}, {cmd::kBlankCheck, 50, true},         {cmd::kVerifyChip, 150, true},
+    {cmd::kProgramFromMemory, 0, true}, {cmd::kMemoryChecksum, 50, false}, {cmd::kCopyChipToMemory, 300, false},
+};
+
+const ProgressRule& RuleFor(uint8_t code) {
+  for (const ProgressRule& rule : kProgressRules) {
+    if (rule.code == code) return rule;
+  }
+  return kProgressRules[0];
+}
+
+bool IsAnswer(const uint8_t* buffer, const char* word) {
+  return std::memcmp(buffer, word, std::strlen(word) + 1) == 0;
+}
+
+}  // namespace
+
+void SetFrameRange(AppState& state, uint32_t start, uint32_t end) {
+  auto& f = state.requestFrame;
+  f[16] = static_cast<uint8_t>(start >> 16);
+  f[17] = static_cast<uint8_t>(start >> 8);
+  f[18] = static_cast<uint8_t>(start);
+  f[19] = static_cast<uint8_t>(end >> 16);
+  f[6] = static_cast<uint8_t>(end >> 8);
+  f[7] = static_cast<uint8_t>(end);
+}
+
+void SetFrameChecksum(AppState& state, uint16_t sum) {
+  state.requestFrame[8] = static_cast<uint8_t>(sum >> 8);
+  state.requestFrame[9] = static_cast<uint8_t>(sum);
+}
+
+bool SendCommand(AppContext& ctx, uint8_t code) {
+  ctx.state.operationCode() = code;
+  return CheckConnection(ctx);
+}
+
+uint16_t ReadWord16(AppContext& ctx) {
+  uint8_t buffer[8];
+  ReadAnswer(ctx, buffer, sizeof buffer, 2, 30);
+  if (ctx.state.linkError) return 0;
+  return static_cast<uint16_t>(buffer[0] << 8 | buffer[1]);
+}
+
+uint32_t ReadProgressAddress(AppContext& ctx) {
+  uint8_t buffer[8];
+  ReadAnswer(ctx, buffer, sizeof buffer, 3, 30);
+  if (ctx.state.linkError) return 0;
+  // The address is judged as a text up to its first zero byte: with
+  // addresses below 10000H that text is empty and always passes.
+  const std::string_view text(reinterpret_cast<const char*>(buffer), strnlen(reinterpret_cast<const char*>(buffer), 3));
+  if (!AllCharsIn(text, HexDigitSet)) {
+    ctx.state.linkError = 1;
+    return 0;
+  }
+  return static_cast<uint32_t>(buffer[0]) << 16 | static_cast<uint32_t>(buffer[1]) << 8 | buffer[2];
+}
+
+bool ReadAcknowledgement(AppContext& ctx, size_t bufferSize, bool faultCheck) {
+  std::vector<uint8_t> buffer(bufferSize);
+  ReadAnswer(ctx, buffer.data(), buffer.size(), 2, 50);
+  if (faultCheck && buffer[0] == 'E') ReportVoltageFault(ctx, buffer.data());
+  return ctx.state.linkError == 0;
+}
+
+Verdict ReadVerdict(AppContext& ctx, size_t bufferSize, uint32_t tries, bool faultCheck) {
+  std::vector<uint8_t> buffer(bufferSize);
+  ReadAnswer(ctx, buffer.data(), buffer.size(), 2, tries);
+  if (IsAnswer(buffer.data(), "OK")) {
+    ctx.state.linkError = 0;
+    return Verdict::Ok;
+  }
+  if (faultCheck && buffer[0] == 'E') {
+    ReportVoltageFault(ctx, buffer.data());
+    return Verdict::Fault;
+  }
+  ctx.state.linkError = 1;
+  return IsAnswer(buffer.data(), "NO") ? Verdict::No : Verdict::Other;
+}
+
+bool ReadRomOk(AppContext& ctx, size_t bufferSize, uint32_t tries) {
+  std::vector<uint8_t> buffer(bufferSize);
+  ReadAnswer(ctx, buffer.data(), buffer.size(), 5, tries);
+  if (ctx.state.linkError || !IsAnswer(buffer.data(), "ROMOK")) {
+    ctx.state.linkError = 1;
+    return false;
+  }
+  return true;
+}
+
+bool ProgressReached(uint8_t code, uint32_t address, uint32_t end) {
+  const bool passEnd = code == cmd::kBlankCheck || code == cmd::kVerifyChip;
+  return passEnd ? address > end : address >= end;
+}
+
+uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_t end, const std::string& statusText) {
+  const ProgressRule& rule = RuleFor(code);
+  uint32_t last = rule.startsAtStart ? start : 0;
+  if (ProgressReached(code, start, end)) return last;
+  for (;;) {
+    if (rule.pauseMs) ctx.clock.SleepMs(rule.pauseMs);
+    const uint32_t address = ReadProgressAddress(ctx);
+    if (ctx.state.linkError) return last;
+    last = address;
+    ctx.window.SetText(id::kStatusLine, statusText + ",  地址: " + Hex5(last));
+    if (ProgressReached(code, last, end)) return last;
+  }
+}
+
+std::string Hex5(uint32_t value) { return NumberToText(value, 16, 16, 5); }
+
+}  // namespace kovra

@@ -1,0 +1,104 @@
+#include <optional>
+
+#include "app/control_ids.h"
+#include "image/text_helpers.h"
+#include "link/link_worker.h"
+#include "link/programmer_link.h"
+#include "ops/run_operation.h"
+
+namespace kovra {
+
+void Connect(AppContext& ctx) {
+  AppState& s = ctx.state;
+  s.busy = 1;
+  s.linkReady = 1;
+  s.connected = 0;
+  s.linkError = 0;
+  ScanProlificPorts(ctx);
+
+  // The presence check looks at currentPortName, so a bridge port found by
+  // the scan connects only once it has become the current name: a saved
+  // name that is no bridge port leaves the last bridge port behind for the
+  // next attempt, one tick later.
+  std::optional<std::string> candidate;
+  if (OpenPort(ctx, s.currentPortName)) {
+    s.connected = 1;
+    candidate = s.currentPortName;
+  } else {
+    for (size_t row = 0; row < kPortRows && !s.portNames[row].empty(); ++row) {
+      candidate = s.portNames[row];
+      s.linkError = 0;
+      bool opened = OpenPort(ctx, *candidate);
+      if (!opened) {
+        ctx.clock.SleepMs(100);
+        opened = OpenPort(ctx, *candidate);
+      }
+      if (opened) {
+        s.connected = 1;
+        break;
+      }
+    }
+  }
+
+  s.busy = 0;
+  ctx.window.RefreshCursor();
+  if (s.connected) {
+    ctx.window.SetText(id::kStatusLine, kTextConnectedPrefix + ToUpperAscii(candidate.value_or("")));
+  } else {
+    s.autoRunState = 0;
+    ctx.window.SetTimer(kRetryTimer, 1000);
+    s.linkError = 1;
+    ctx.window.SetText(id::kStatusLine, kTextLinkError);
+  }
+  if (candidate) s.currentPortName = *candidate;
+}
+
+void SuperviseLink(AppContext& ctx) {
+  AppState& s = ctx.state;
+  if (!s.connected) {
+    s.quietConnect = 1;
+    Connect(ctx);
+    return;
+  }
+  if (IsPortPresent(ctx)) return;
+  s.linkError = 1;
+  s.connected = 0;
+  s.linkReady = 0;
+  ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::Ok, MbIcon::Warning});
+  ctx.window.SetText(id::kStatusLine, kTextReconnecting);
+}
+
+void ConnectAtStartup(AppContext& ctx) {
+  ctx.window.SetText(id::kStatusLine, kTextConnecting);
+  ctx.state.quietConnect = 0;
+  Connect(ctx);
+}
+
+void OnTimerTick(AppContext& ctx) {
+  AppState& s = ctx.state;
+  if (!s.firstTickDone) {
+    s.firstTickDone = 1;
+    // The first connect runs on the link worker like every other use of
+    // the port, so the window stays responsive while ports time out.
+    ctx.worker.PostSupervision([&ctx] { ConnectAtStartup(ctx); });
+    ctx.window.SetTimer(kMainTimer, 1000);
+    return;
+  }
+  if (!s.busy) ctx.worker.PostSupervision([&ctx] { SuperviseLink(ctx); });
+}
+
+void StartOperation(AppContext& ctx, uint8_t code) {
+  if (!ctx.state.linkReady || !ctx.state.connected) {
+    ctx.window.SetText(id::kStatusLine, kTextNoLink);
+    return;
+  }
+  // The frame is built on the worker: a supervision pass that is still
+  // running finishes first and cannot overwrite it.
+  ctx.worker.PostOperation([&ctx, code] {
+    ctx.state.operationCode() = code;
+    BuildRequestFrame(ctx);
+    RunOperation(ctx);
+  });
+}
+
+}  // namespace kovra

@@ -1,0 +1,154 @@
+#include <algorithm>
+#include <cstring>
+
+#include "app/control_ids.h"
+#include "image/text_helpers.h"
+#include "link/programmer_link.h"
+
+namespace kovra {
+namespace {
+
+constexpr size_t kWriteChunk = 256;
+constexpr size_t kReadChunk = 16;
+// Writes that move nothing this many times in a row mean a dead port.
+constexpr int kMaxStalledWrites = 20;
+constexpr const char* kAppCaption = "Kovra V3.0C";
+
+void ReportInvalidPort(AppContext& ctx) {
+  ctx.window.ShowMessageBox({kTextPortInvalid, kAppCaption, MbButtons::Ok, MbIcon::None});
+  ctx.state.linkError = 1;
+}
+
+bool Selected(MainWindow& w, int id) { return w.IsEnabled(id) && w.IsChecked(id); }
+
+}  // namespace
+
+size_t WriteBytes(AppContext& ctx, const uint8_t* data, size_t count) {
+  size_t written = 0;
+  int stalled = 0;
+  while (written < count) {
+    const size_t chunk = std::min(kWriteChunk, count - written);
+    if (!ctx.port.IsOpen()) {
+      ReportInvalidPort(ctx);
+      return written;
+    }
+    const size_t n = ctx.port.Write(data + written, chunk);
+    if (n == 0) {
+      if (++stalled >= kMaxStalledWrites) {
+        ctx.state.linkError = 1;
+        return written;
+      }
+      continue;
+    }
+    stalled = 0;
+    written += n;
+  }
+  return written;
+}
+
+size_t ReadBytes(AppContext& ctx, uint8_t* data, size_t count) {
+  size_t read = 0;
+  while (read < count) {
+    const size_t chunk = std::min(kReadChunk, count - read);
+    if (!ctx.port.IsOpen()) {
+      ReportInvalidPort(ctx);
+      return read;
+    }
+    const size_t n = ctx.port.Read(data + read, chunk);
+    if (n == 0) {
+      ctx.state.linkError = 1;
+      return read;
+    }
+    read += n;
+  }
+  return read;
+}
+
+void ReadAnswer(AppContext& ctx, uint8_t* buffer, size_t size, size_t count, uint32_t tries) {
+  std::memset(buffer, 0, size);
+  bool got = false;
+  for (uint32_t i = 0; i < tries && !got; ++i) got = ctx.port.Read(buffer, 1) == 1;
+  if (!got) {
+    ctx.state.linkError = 1;
+    return;
+  }
+  if (count >= 2 && size >= 2) ctx.port.Read(buffer + 1, std::min(count, size) - 1);
+}
+
+void BuildRequestFrame(AppContext& ctx) {
+  MainWindow& w = ctx.window;
+  auto& frame = ctx.state.requestFrame;
+  frame[10] = 1;
+  if (w.IsChecked(id::kChipOtp)) frame[4] = 1;
+  if (w.IsChecked(id::kChipMtp)) frame[4] = 2;
+
+  if (Selected(w, id::kVcc50)) frame[11] = 1;
+  if (Selected(w, id::kVcc33)) frame[11] = 2;
+  frame[11] &= 0x0F;
+  if (Selected(w, id::kVppVcc)) frame[11] |= 0x80;
+  if (Selected(w, id::kVpp12)) frame[11] |= 0x40;
+
+  static constexpr struct {
+    int id;
+    uint32_t bit;
+  } kOptions[] = {{id::kOptAutoReadProtect, 0x01}, {id::kOptAutoLdcProtect, 0x02},
+                  {id::kOptAutoBlankCheck, 0x04},  {id::kOptAutoHwWriteProtect, 0x08},
+                  {id::kOptSmart, 0x10},           {id::kOptAutoVerify, 0x20},
+                  {id::kOptEraseMtp, 0x40}};
+  uint32_t mask = 0;
+  for (const auto& option : kOptions) {
+    if (Selected(w, option.id)) mask |= option.bit;
+  }
+  ctx.state.optionMask = mask;
+  frame[5] = static_cast<uint8_t>(mask);
+
+  std::memcpy(frame.data(), "STAR", 4);
+  const uint32_t checksum = HexToNumber(w.GetText(id::kChecksumField).substr(0, 9), 16);
+  frame[8] = static_cast<uint8_t>(checksum >> 8);
+  frame[9] = static_cast<uint8_t>(checksum);
+  std::copy_n(ctx.state.codeImage.begin() + 0x3C, 4, frame.begin() + 12);
+}
+
+bool ExchangeRequest(AppContext& ctx) {
+  ctx.state.linkError = 0;
+  WriteBytes(ctx, ctx.state.requestFrame.data(), kRequestFrameSize);
+  if (ctx.state.linkError) return false;
+  ctx.port.WaitTransmitEmpty();
+  ctx.clock.SleepMs(50);
+  // What the programmer answers to the frame is its own business; only
+  // that all 21 bytes come matters.
+  uint8_t answer[kRequestFrameSize];
+  ReadBytes(ctx, answer, sizeof answer);
+  return ctx.state.linkError == 0;
+}
+
+bool CheckConnection(AppContext& ctx) {
+  AppState& s = ctx.state;
+  if (!IsPortPresent(ctx)) {
+    s.linkError = 1;
+    s.connected = 0;
+    s.linkReady = 0;
+    if (s.operationCode() != kConnectProbe) {
+      ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::Ok, MbIcon::Warning});
+    }
+    ctx.window.SetText(id::kStatusLine, kTextReconnecting);
+    return false;
+  }
+  if (ConfigurePort(ctx)) {
+    WaitDsrOff(ctx, 1000);
+    if (ExchangeRequest(ctx)) {
+      s.connected = 1;
+      s.linkReady = 1;
+      return true;
+    }
+  }
+  s.linkError = 1;
+  s.connected = 0;
+  s.linkReady = 0;
+  s.autoRunState = 0;
+  ctx.window.SetTimer(kRetryTimer, 1000);
+  ctx.window.SetText(id::kStatusLine, kTextLinkError);
+  return false;
+}
+
+}  // namespace kovra

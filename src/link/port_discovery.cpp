@@ -1,0 +1,83 @@
+#include "image/text_helpers.h"
+#include "link/programmer_link.h"
+
+namespace kovra {
+namespace {
+
+// The serial port map holds a port name of at most 7 characters in the
+// 8 bytes the scan offers; longer names are never listed.
+constexpr size_t kMaxPortName = 7;
+// A purge that keeps failing means the port is gone.
+constexpr int kMaxPurgeTries = 100;
+
+}  // namespace
+
+int ScanProlificPorts(AppContext& ctx) {
+  AppState& s = ctx.state;
+  s.portNames.fill({});
+  s.deviceNames.fill({});
+  size_t found = 0;
+  for (int n = 0; n <= 255 && found < kPortRows; ++n) {
+    std::string valueName = std::string(kBridgeValuePrefix) + std::to_string(n);
+    auto data = ctx.registry.ReadString(kSerialMapKey, valueName);
+    if (!data || data->empty() || data->size() > kMaxPortName) continue;
+    s.portNames[found] = *data;
+    s.deviceNames[found] = std::move(valueName);
+    ++found;
+  }
+  if (found != 0 || s.quietConnect) return static_cast<int>(found);
+  ctx.window.ShowMessageBox({kTextNoBridge, "", MbButtons::Ok, MbIcon::Error});
+  return 0;
+}
+
+bool IsPortPresent(AppContext& ctx) {
+  AppState& s = ctx.state;
+  if (s.deviceNames[0].empty()) return false;
+  s.currentPortName = ToUpperAscii(s.currentPortName);
+  for (size_t row = 0; row < kPortRows && !s.portNames[row].empty(); ++row) {
+    if (s.portNames[row] == s.currentPortName) {
+      return ctx.registry.ReadString(kSerialMapKey, s.deviceNames[row]).has_value();
+    }
+  }
+  return false;
+}
+
+bool OpenPort(AppContext& ctx, const std::string& name) {
+  ctx.port.Close();
+  if (!ctx.port.Open(name)) return false;
+  ctx.port.SetQueues(65536, 65536);
+  ctx.port.SetTimeouts({.readInterval = 2,
+                        .readMultiplier = 2,
+                        .readConstant = 50,
+                        .writeMultiplier = 2,
+                        .writeConstant = 50});
+  ctx.state.requestFrame.fill(0x55);
+  BuildRequestFrame(ctx);
+  ctx.state.operationCode() = kConnectProbe;
+  return CheckConnection(ctx);
+}
+
+bool ConfigurePort(AppContext& ctx) {
+  int tries = 0;
+  while (!ctx.port.Purge()) {
+    if (++tries >= kMaxPurgeTries) return false;
+  }
+  SerialSettings& settings = ctx.state.serialSettings;
+  settings.parityCheck = true;
+  settings.abortOnError = false;
+  ctx.port.Configure(kLineSettings, settings);
+  return true;
+}
+
+bool WaitDsrOff(AppContext& ctx, uint32_t polls) {
+  for (uint32_t i = 0; i < polls; ++i) {
+    ctx.clock.SleepMs(1);
+    // A port that cannot report its modem status reads as not busy.
+    uint32_t status = 0;
+    ctx.port.GetModemStatus(status);
+    if ((status & kModemDsrOn) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace kovra

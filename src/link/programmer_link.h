@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/app_context.h"
+
+namespace kovra {
+
+inline constexpr std::string_view kSerialMapKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+inline constexpr std::string_view kBridgeValuePrefix = "\\Device\\ProlificSerial";
+inline constexpr std::string_view kLineSettings = "baud=38400 parity=S data=8 stop=1";
+inline constexpr uint8_t kConnectProbe = 0x01;
+
+// Timer that link failures arm, beside the window's own timer 501.
+inline constexpr int kRetryTimer = 0;
+inline constexpr int kMainTimer = 501;
+
+// Status-line texts of the link.
+inline constexpr const char* kTextConnecting = "正在尝试联接Kovra V3.0C,请稍候...";
+inline constexpr const char* kTextReconnecting = "正在尝试重新联接到Kovra V3.0C,请稍候......";
+inline constexpr const char* kTextConnectedPrefix = "OK, 已检测到 Kovra-V3.0C 连接在端口 USB TO ";
+inline constexpr const char* kTextLinkError = "编程器连接错误,USB端口可能工作异常或编程器可能正忙";
+inline constexpr const char* kTextNoLink = "请先行启动编程器连接";
+inline constexpr const char* kTextPortLost = "检测到USB连接错误,该端口可能已被退出或被其它软件所占用!";
+inline constexpr const char* kTextPortInvalid = "USB COM 端口已失效! 请重新连接!";
+inline constexpr const char* kTextNoBridge =
+    "未检测到有效的USB连接!\n可能USB驱动软件安装不正确或USB端口工作异常!\n请确保烧写器与主机USB已联接并打开电源!\n"
+    "或尝试重新安装PL2303-USB驱动软件!";
+
+// Port discovery and opening.
+int ScanProlificPorts(AppContext& ctx);
+bool IsPortPresent(AppContext& ctx);
+bool OpenPort(AppContext& ctx, const std::string& name);
+bool ConfigurePort(AppContext& ctx);
+bool WaitDsrOff(AppContext& ctx, uint32_t polls);
+
+// Byte primitives. They return the bytes moved and set linkError on failure.
+size_t WriteBytes(AppContext& ctx, const uint8_t* data, size_t count);
+size_t ReadBytes(AppContext& ctx, uint8_t* data, size_t count);
+// Zeroes size bytes, waits up to `tries` reads for the first byte, then
+// reads the rest of `count` in one go; missing bytes stay 0.
+void ReadAnswer(AppContext& ctx, uint8_t* buffer, size_t size, size_t count, uint32_t tries);
+
+// The request frame and the connection check before every command.
+void BuildRequestFrame(AppContext& ctx);
+bool ExchangeRequest(AppContext& ctx);
+bool CheckConnection(AppContext& ctx);
+
+// Programmer faults and the questions before an automatic run.
+void Beeps(AppContext& ctx, int count, uint32_t durationMs);
+void ReportVoltageFault(AppContext& ctx, const uint8_t* answer);
+bool ConfirmAutoOptions(AppContext& ctx);
+
+// Connect, supervision and operation start.
+void Connect(AppContext& ctx);
+void SuperviseLink(AppContext& ctx);
+// The first connect, with messages.
+void ConnectAtStartup(AppContext& ctx);
+// Every tick of any of the window's timers.
+void OnTimerTick(AppContext& ctx);
+// Hands operation `code` to the link worker; refused without a link.
+void StartOperation(AppContext& ctx, uint8_t code);
+
+}  // namespace kovra

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "platform/serial_port.h"
+
+namespace kovra::test {
+
+// Passes everything to another port and lets a test watch (and act on)
+// what the host writes: every write, and every request frame by its code.
+class ObservedPort : public SerialPort {
+ public:
+  explicit ObservedPort(SerialPort& inner) : inner_(inner) {}
+
+  std::function<void(uint8_t code)> onFrame;
+  std::function<void(const uint8_t* data, size_t count)> onWrite;
+
+  bool Open(std::string_view name) override { return inner_.Open(name); }
+  void Close() override { inner_.Close(); }
+  bool IsOpen() const override { return inner_.IsOpen(); }
+  bool SetQueues(uint32_t in, uint32_t out) override { return inner_.SetQueues(in, out); }
+  bool SetTimeouts(const SerialTimeouts& t) override { return inner_.SetTimeouts(t); }
+  bool Purge() override { return inner_.Purge(); }
+  bool Configure(std::string_view text, SerialSettings& s) override { return inner_.Configure(text, s); }
+  bool GetModemStatus(uint32_t& status) override { return inner_.GetModemStatus(status); }
+  bool WaitTransmitEmpty() override { return inner_.WaitTransmitEmpty(); }
+  size_t Read(uint8_t* data, size_t count) override { return inner_.Read(data, count); }
+  size_t Write(const uint8_t* data, size_t count) override {
+    const bool frame =
+        count == kRequestFrameSize && std::string_view(reinterpret_cast<const char*>(data), 4) == "STAR";
+    if (frame && onFrame) onFrame(data[20]);
+    if (!frame && onWrite) onWrite(data, count);
+    return inner_.Write(data, count);
+  }
+
+ private:
+  SerialPort& inner_;
+};
+
+}  // namespace kovra::test

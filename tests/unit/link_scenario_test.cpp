@@ -1,0 +1,144 @@
+// The link against the simulated programmer: connect, supervision and the
+// conversation's failure paths, in virtual time.
+#include <gtest/gtest.h>
+
+#include "app/control_ids.h"
+#include "link/commands.h"
+#include "link/programmer_link.h"
+#include "support/sim_world.h"
+
+namespace kovra {
+namespace {
+
+using test::SimWorld;
+
+const std::string kConnectedCom5 = std::string(kTextConnectedPrefix) + "COM5";
+
+TEST(Connect, FindsTheProgrammerOnTheSavedPort) {
+  SimWorld w;
+  w.ConnectNow();
+  EXPECT_EQ(w.Status(), kConnectedCom5);
+  EXPECT_EQ(w.state.connected, 1);
+  EXPECT_EQ(w.state.linkReady, 1);
+  EXPECT_EQ(w.state.linkError, 0);
+  EXPECT_EQ(w.state.busy, 0);
+  EXPECT_EQ(w.window.Timers().at(kMainTimer), 1000u);
+  EXPECT_TRUE(w.window.MessageBoxes().empty());
+  // The probe frame: 0x55 where nothing else is set, code 1.
+  const auto frames = w.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0][20], kConnectProbe);
+  EXPECT_EQ(frames[0][16], 0x55);
+  EXPECT_EQ(std::string(frames[0].begin(), frames[0].begin() + 4), "STAR");
+  EXPECT_TRUE(w.rig.Violations().empty());
+}
+
+TEST(Connect, SavedOrdinaryPortLeadsToTheBridgeOneTickLater) {
+  SimWorld w("KV86P48", "COM1");
+  w.rig.port.AddPlainPort("COM1");
+  w.ConnectNow();
+  EXPECT_EQ(w.state.connected, 0);
+  EXPECT_EQ(w.Status(), kTextLinkError);
+  EXPECT_EQ(w.window.Timers().at(kRetryTimer), 1000u);
+  EXPECT_EQ(w.state.currentPortName, "COM5");
+  EXPECT_TRUE(w.window.MessageBoxes().empty());  // a connect probe never warns
+
+  w.Tick();
+  EXPECT_EQ(w.state.connected, 1);
+  EXPECT_EQ(w.Status(), kConnectedCom5);
+}
+
+TEST(Connect, NoBridgeSaysSoUnlessQuiet) {
+  SimWorld w;
+  w.rig.bridge.Unplug();
+  w.ConnectNow();
+  auto boxes = w.window.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, kTextNoBridge);
+  EXPECT_EQ(boxes[0].caption, "");
+  EXPECT_EQ(boxes[0].icon, MbIcon::Error);
+  EXPECT_EQ(w.Status(), kTextLinkError);
+  EXPECT_EQ(w.state.currentPortName, "COM5");  // no candidate was tried
+
+  w.Tick();  // supervision reconnects quietly
+  EXPECT_EQ(w.window.MessageBoxes().size(), 1u);
+  w.rig.bridge.Replug();
+  w.Tick();
+  EXPECT_EQ(w.state.connected, 1);
+  EXPECT_EQ(w.Status(), kConnectedCom5);
+}
+
+TEST(Supervision, NoticesAnUnplugOnceAndReconnectsAfterReplug) {
+  SimWorld w;
+  w.ConnectNow();
+  w.Tick();
+  EXPECT_TRUE(w.window.MessageBoxes().empty());
+
+  w.rig.bridge.Unplug();
+  w.Tick();
+  auto boxes = w.window.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, kTextPortLost);
+  EXPECT_EQ(boxes[0].caption, "警告");
+  EXPECT_EQ(w.Status(), kTextReconnecting);
+  EXPECT_EQ(w.state.connected, 0);
+  EXPECT_EQ(w.state.linkError, 1);
+
+  for (int i = 0; i < 3; ++i) w.Tick();
+  EXPECT_EQ(w.window.MessageBoxes().size(), 1u);
+  EXPECT_EQ(w.state.connected, 0);
+
+  w.rig.bridge.Replug();
+  w.Tick();
+  EXPECT_EQ(w.state.connected, 1);
+  EXPECT_EQ(w.Status(), kConnectedCom5);
+  EXPECT_EQ(w.window.MessageBoxes().size(), 1u);
+}
+
+TEST(Supervision, TicksDoNothingWhileBusy) {
+  SimWorld w;
+  w.ConnectNow();
+  const size_t frames = w.Frames().size();
+  w.rig.bridge.Unplug();
+  w.state.busy = 1;
+  w.Tick();
+  EXPECT_EQ(w.state.connected, 1);
+  EXPECT_TRUE(w.window.MessageBoxes().empty());
+  EXPECT_EQ(w.Frames().size(), frames);
+}
+
+TEST(CheckConnection, UnpluggedDuringAnOperationWarns) {
+  SimWorld w;
+  w.ConnectNow();
+  w.rig.bridge.Unplug();
+  w.Run(2);
+  auto boxes = w.window.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, kTextPortLost);
+  EXPECT_EQ(w.Status(), kTextReconnecting);
+  EXPECT_EQ(w.state.connected, 0);
+  EXPECT_EQ(w.state.linkReady, 0);
+}
+
+TEST(CheckConnection, ATwentyByteFrameAnswerIsAConnectionError) {
+  SimWorld w;
+  w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.shortFrameAnswer = true; });
+  w.state.autoRunState = 100;
+  w.ConnectNow();
+  EXPECT_EQ(w.state.linkError, 1);
+  EXPECT_EQ(w.state.connected, 0);
+  EXPECT_EQ(w.state.autoRunState, 0);
+  EXPECT_EQ(w.Status(), kTextLinkError);
+  EXPECT_EQ(w.window.Timers().at(kRetryTimer), 1000u);
+}
+
+TEST(StartOperation, RefusedWithoutALink) {
+  SimWorld w;
+  StartOperation(w.ctx, 13);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), kTextNoLink);
+  EXPECT_TRUE(w.Frames().empty());
+}
+
+}  // namespace
+}  // namespace kovra
