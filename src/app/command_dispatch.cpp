@@ -1,0 +1,217 @@
+#include "app/command_dispatch.h"
+
+#include "app/control_ids.h"
+#include "app/counters.h"
+#include "app/views.h"
+#include "chips/target_rules.h"
+#include "image/code_view.h"
+#include "link/link_worker.h"
+#include "link/programmer_link.h"
+#include "ops/run_operation.h"
+
+namespace kovra {
+namespace {
+
+constexpr const char* kGreetingText =
+    "感谢您选用Lentaro经济型编程器Kovra V3.0C!\n如有任何问题或建议,欢迎访问 www.lentaro.cn 与我们联系.";
+
+// Groups whose controls a running operation would disturb.
+bool BlockedWhileBusy(int parentId) {
+  return parentId == id::kGroupOperations || parentId == id::kGroupFiles || parentId == id::kGroupChipModel ||
+         parentId == id::kGroupCodeView;
+}
+
+void Status(AppContext& ctx, const char* text) { ctx.window.SetText(id::kStatusLine, text); }
+
+void WarnNoCode(AppContext& ctx) {
+  ctx.window.ShowMessageBox({kNoCodeText, "警 告", MbButtons::Ok, MbIcon::Warning});
+}
+
+bool TargetAccepted(AppContext& ctx) {
+  if (ValidateTarget(ctx)) return true;
+  ctx.state.linkError = 1;
+  Status(ctx, "编程过程已终止");
+  return false;
+}
+
+void StartAutoProgram(AppContext& ctx) {
+  AppState& s = ctx.state;
+  CaptureAddressRange(ctx);
+  if (s.programStart != s.memoryStart || s.programEnd != s.memoryEnd) {
+    ctx.window.ShowMessageBox({"编程地址已改变,请点击[缓冲区检查和]按钮以刷新编程内存检查和,\n"
+                               "如果你在下载代码后又选择了新的芯片型号,请重新下载文件代码",
+                               "提 示", MbButtons::Ok, MbIcon::None});
+    return;
+  }
+  if (!s.codeLoaded) return WarnNoCode(ctx);
+  if (!TargetAccepted(ctx)) return;
+  StartOperation(ctx, 23);
+}
+
+void StartOfflineMaster(AppContext& ctx) {
+  if (!ctx.state.codeLoaded) return WarnNoCode(ctx);
+  CaptureAddressRange(ctx);
+  if (!TargetAccepted(ctx)) return;
+  StartOperation(ctx, 21);
+}
+
+void ShowCodeViewAndPage(AppContext& ctx) {
+  ShowCodeView(ctx.window, true);
+  if (!ctx.state.codeViewReady) SetupCodeView(ctx);
+  ctx.state.codeViewReady = 1;
+  StartOperation(ctx, page::kShow);
+}
+
+void CaptureAndStart(AppContext& ctx, uint8_t code) {
+  CaptureAddressRange(ctx);
+  StartOperation(ctx, code);
+}
+
+}  // namespace
+
+bool OnCommandRequest(AppContext& ctx, int controlId, int parentId) {
+  if (ctx.state.busy && BlockedWhileBusy(parentId)) return false;
+  switch (controlId) {
+    case id::kChipOtp:
+      ApplyChipTypeDefaults(ctx, ChipType::Otp);
+      break;
+    case id::kChipMtp:
+      ApplyChipTypeDefaults(ctx, ChipType::Mtp);
+      break;
+    case id::kVcc50:
+    case id::kVcc33:
+    case id::kVpp12:
+    case id::kVppVcc:
+    case id::kVpp11:
+      ApplyVoltageRadio(ctx, controlId);
+      break;
+    case id::kAutoProgram:
+      StartAutoProgram(ctx);
+      break;
+    case id::kVerifyChip:
+      if (!ctx.state.codeLoaded) {
+        WarnNoCode(ctx);
+      } else {
+        CaptureAndStart(ctx, 5);
+      }
+      break;
+    case id::kBlankCheck:
+      CaptureAndStart(ctx, 3);
+      break;
+    case id::kShowMemory:
+      ShowCodeViewAndPage(ctx);
+      break;
+    case id::kChipChecksum:
+      CaptureAndStart(ctx, 2);
+      break;
+    case id::kMemoryChecksum:
+      CaptureAndStart(ctx, 13);
+      break;
+    case id::kReadProtect:
+      StartOperation(ctx, 7);
+      break;
+    case id::kEraseMtp:
+      StartOperation(ctx, 4);
+      break;
+    case id::kLdcProtect:
+      StartOperation(ctx, 8);
+      break;
+    case id::kHwWriteProtect:
+      StartOperation(ctx, 9);
+      break;
+    case id::kOpenFile:
+      StartOperation(ctx, 27);
+      break;
+    case id::kRefreshMemory:
+      StartOperation(ctx, 14);
+      break;
+    case id::kCopyChip:
+      CaptureAndStart(ctx, 16);
+      break;
+    case id::kMakeMaster:
+      StartOfflineMaster(ctx);
+      break;
+    case id::kSaveHex:
+      CaptureAndStart(ctx, 24);
+      break;
+    case id::kExit:
+      return true;
+    case id::kPrevPage:
+      StartOperation(ctx, page::kPrevious);
+      break;
+    case id::kNextPage:
+      StartOperation(ctx, page::kNext);
+      break;
+    case id::kSetAddress:
+      StartOperation(ctx, page::kGoTo);
+      break;
+    case id::kMemoryView:
+      ctx.window.SetText(id::kGroupCodeView, "编程内存代码视图");
+      StartOperation(ctx, page::kMemorySource);
+      break;
+    case id::kChipView:
+      ctx.window.SetText(id::kGroupCodeView, "芯片代码视图");
+      StartOperation(ctx, page::kChipSource);
+      break;
+    case id::kAsciiView:
+      StartOperation(ctx, page::kAscii);
+      break;
+    case id::kBack:
+      ShowCodeView(ctx.window, false);
+      Status(ctx, "请选择编程操作");
+      break;
+    case id::kClearCounters:
+      ClearCounters(ctx);
+      break;
+    case id::kCounterSettings:
+      RunSetCount(ctx);
+      break;
+    case id::kBuzzer:
+      if (ctx.window.IsChecked(id::kBuzzer)) {
+        ctx.state.controlFlags |= kFlagBuzzerOn;
+      } else {
+        ctx.state.controlFlags &= ~kFlagBuzzerOn;
+      }
+      break;
+    case id::kPauseCounting:
+      TogglePauseCounting(ctx);
+      break;
+    default:
+      break;
+  }
+  return false;
+}
+
+void OnHotKey(AppContext& ctx, int virtualKey) {
+  MainWindow& w = ctx.window;
+  switch (virtualKey) {
+    case kKeyF5:
+      w.ShowMessageBox({kGreetingText, "尊敬的用户", MbButtons::Ok, MbIcon::None});
+      break;
+    case kKeyF7: {
+      // Initialising the memory uses the port: never beside a running
+      // operation, and like every other use of the port on the link worker.
+      if (ctx.state.busy) return;
+      if (w.ShowMessageBox({"确实要完全擦除当前存储器么?", "初始化存储器", MbButtons::YesNo, MbIcon::None}) !=
+          MbAnswer::Yes) {
+        Status(ctx, "操作已退出");
+        return;
+      }
+      ctx.worker.PostOperation([&ctx] { RunStep(ctx, 20); });
+      break;
+    }
+    case kKeyF9:
+      w.ShowMessageBox({"OK,已设置编程内存填充代码为00H\n请重新下载文件代码以刷新内存!", "", MbButtons::Ok});
+      ctx.state.fillZero = 1;
+      break;
+    default:
+      break;
+  }
+}
+
+void OnWindowKeyDown(AppContext& ctx, int virtualKey) {
+  if (virtualKey != kKeyF8) return;
+  ctx.window.ShowMessageBox({"您好,谢谢您使用Lentaro正版软件.", "亲爱的用户:", MbButtons::Ok, MbIcon::None});
+}
+
+}  // namespace kovra

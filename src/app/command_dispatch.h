@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/app_context.h"
+
+namespace kovra {
+
+// Virtual-key codes of the function keys the window reacts to.
+inline constexpr int kKeyF5 = 0x74;
+inline constexpr int kKeyF7 = 0x76;
+inline constexpr int kKeyF8 = 0x77;
+inline constexpr int kKeyF9 = 0x78;
+
+inline constexpr const char* kNoCodeText = "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!";
+
+// A control of the main window was activated. parentId is the group the
+// control sits in (0 for the window itself). Returns true when the window
+// is to close.
+bool OnCommandRequest(AppContext& ctx, int controlId, int parentId);
+// A button received the key-up of F2..F12.
+void OnHotKey(AppContext& ctx, int virtualKey);
+// The window's own key handler: F8.
+void OnWindowKeyDown(AppContext& ctx, int virtualKey);
+
+}  // namespace kovra

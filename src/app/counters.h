@@ -1,0 +1,20 @@
+#pragma once
+
+#include "app/app_context.h"
+
+namespace kovra {
+
+// The tails of an automatic run: count it unless counting is paused (and,
+// for a failure, unless the link failed).
+void CountSuccess(AppContext& ctx);
+void CountFailure(AppContext& ctx);
+
+// The three buttons of the counter group.
+void ClearCounters(AppContext& ctx);
+void TogglePauseCounting(AppContext& ctx);
+void RunSetCount(AppContext& ctx);
+
+// A counter text from the settings dialog: its last six digits.
+uint32_t CounterFromText(std::string_view text);
+
+}  // namespace kovra

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "app/app_context.h"
+
+namespace kovra {
+
+inline constexpr const char* kWelcomeText = "欢迎使用Lentaro经济型编程器Kovra V3.0C!";
+
+// Everything the main window's start-up does once its controls exist:
+// chip list, initial control states, the blank image, the saved settings,
+// the selected chip, the supervision timer and the welcome text.
+void InitializeMainWindow(AppContext& ctx);
+
+}  // namespace kovra

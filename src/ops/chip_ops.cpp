@@ -1,0 +1,213 @@
+#include "ops/chip_ops.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "image/code_image.h"
+#include "image/text_helpers.h"
+#include "link/commands.h"
+#include "link/programmer_link.h"
+#include "ops/memory_ops.h"
+
+namespace kovra {
+namespace {
+
+constexpr const char* kProgrammingProgress = "请稍候,正在编程芯片";
+constexpr const char* kReadbackProgress = "请稍候,校验芯片,在地址: ";
+
+void Status(AppContext& ctx, const std::string& text) { ctx.window.SetText(id::kStatusLine, text); }
+
+// The start every range operation shares: progress text, frame range,
+// connection check and acknowledgement. Some operations report a failed
+// check as a connection error of their own.
+bool BeginRangeOperation(AppContext& ctx, uint8_t code, const char* progress, bool reportLinkFailure) {
+  AppState& s = ctx.state;
+  Status(ctx, std::string(progress) + "......");
+  SetFrameRange(s, s.programStart, s.programEnd);
+  s.linkError = 0;
+  if (!SendCommand(ctx, code)) {
+    if (reportLinkFailure) {
+      s.linkError = 1;
+      s.autoRunState = 0;
+      ctx.window.SetTimer(kRetryTimer, 1000);
+      Status(ctx, kTextLinkError);
+    }
+    return false;
+  }
+  return ReadAcknowledgement(ctx);
+}
+
+struct ChipSetting {
+  uint8_t code;
+  const char* progress;
+  const char* ok;
+  const char* no;
+};
+
+constexpr ChipSetting kChipSettings[] = {
+    {0x04, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
+    {0x06, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART系统失败!"},
+    {0x07, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "使能芯片读保护失败!"},
+    {0x08, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!", "使能芯片LDC保护失败!"},
+    {0x09, "正在使能硬件写保护,请稍候......", "芯片硬件写保护成功!", "使能芯片硬件写保护失败!"},
+};
+
+}  // namespace
+
+void ChipChecksum(AppContext& ctx) {
+  AppState& s = ctx.state;
+  constexpr const char* kProgress = "请稍候,得到芯片检查和";
+  if (BeginRangeOperation(ctx, cmd::kChipChecksum, kProgress, false)) {
+    const uint32_t last = RunProgressPhase(ctx, cmd::kChipChecksum, s.programStart, s.programEnd, kProgress);
+    if (last < s.programEnd) s.linkError = 1;
+    const uint16_t word = ReadWord16(ctx);
+    Status(ctx, std::string("芯片检查和 =  ") + (s.linkError ? "XXXX" : Hex4(word)));
+    if (!s.autoProgramActive) return;
+    if (!s.linkError && word == SumImage(s, s.programStart, s.programEnd)) {
+      Status(ctx, "校验芯片成功!");
+      return;
+    }
+  } else if (!s.autoProgramActive) {
+    return;
+  }
+  // In an automatic run a chip whose checksum could not be read is no
+  // verified chip.
+  s.linkError = 1;
+  Status(ctx, "编程失败,校验芯片错误!");
+}
+
+void BlankCheck(AppContext& ctx) {
+  AppState& s = ctx.state;
+  constexpr const char* kProgress = "请稍候,芯片空检查";
+  if (!BeginRangeOperation(ctx, cmd::kBlankCheck, kProgress, true)) return;
+  const uint32_t last = RunProgressPhase(ctx, cmd::kBlankCheck, s.programStart, s.programEnd, kProgress);
+  if (last > s.programEnd) {
+    s.linkError = 0;
+    Status(ctx, "芯片是空的, 在地址空间: " + Hex5(s.programStart) + "~~" + Hex5(s.programEnd));
+  } else {
+    s.linkError = 1;
+    Status(ctx, "芯片不空, 在地址: " + Hex5(last));
+  }
+}
+
+void VerifyChip(AppContext& ctx) {
+  AppState& s = ctx.state;
+  constexpr const char* kProgress = "请稍候,校验芯片数据";
+  if (!BeginRangeOperation(ctx, cmd::kVerifyChip, kProgress, false)) return;
+  const uint32_t last = RunProgressPhase(ctx, cmd::kVerifyChip, s.programStart, s.programEnd, kProgress);
+  if (last > s.programEnd) {
+    s.linkError = 0;
+    Status(ctx, "校验芯片成功");
+  } else {
+    s.linkError = 1;
+    Status(ctx, "校验芯片失败! 在地址: " + Hex5(last));
+  }
+}
+
+void VerifyByReadback(AppContext& ctx) {
+  AppState& s = ctx.state;
+  ResetRequestFrame(ctx);
+  s.operationCode() = cmd::kReadChipBlock;
+  s.linkError = 0;
+  Status(ctx, std::string(kReadbackProgress) + "......");
+  ctx.clock.SleepMs(200);
+
+  std::vector<uint8_t> buffer(2048);
+  for (uint32_t address = s.programStart; address <= s.programEnd;) {
+    Status(ctx, std::string(kReadbackProgress) + "  地址: " + Hex5(address));
+    const uint32_t blockEnd = std::min(address + 1023, s.programEnd);
+    s.linkError = 0;
+    ReadBlock(ctx, cmd::kReadChipBlock, buffer.data(), buffer.size(), address, blockEnd);
+    uint32_t failedAt = address;
+    bool failed = s.linkError != 0;
+    for (uint32_t a = address; !failed && a <= blockEnd; ++a) {
+      if (buffer[a - address] != s.codeImage[a]) {
+        failed = true;
+        failedAt = a;
+      }
+    }
+    if (failed) {
+      s.linkError = 1;
+      Status(ctx, "校验芯片失败,在地址: " + Hex4(failedAt));
+      return;
+    }
+    address = blockEnd + 1;
+  }
+  Status(ctx, "校验芯片成功");
+}
+
+void ProgramFromMemory(AppContext& ctx) {
+  AppState& s = ctx.state;
+  if (!BeginRangeOperation(ctx, cmd::kProgramFromMemory, kProgrammingProgress, false)) return;
+  const uint32_t last =
+      RunProgressPhase(ctx, cmd::kProgramFromMemory, s.programStart, s.programEnd, kProgrammingProgress);
+  if (last < s.programEnd) {
+    s.linkError = 1;
+    Status(ctx, "编程芯片失败! [读取编程信息错误]");
+    return;
+  }
+  if (ReadVerdict(ctx, 16, 50, false) == Verdict::Ok) {
+    Status(ctx, "编程成功");
+  } else {
+    Status(ctx, "编程芯片失败! [校验和错]");
+  }
+}
+
+void ProgramFromImage(AppContext& ctx) {
+  AppState& s = ctx.state;
+  if (!BeginRangeOperation(ctx, cmd::kProgramFromStream, kProgrammingProgress, true)) return;
+  uint32_t sinceText = 0;
+  for (uint32_t address = s.programStart; address <= s.programEnd;) {
+    if (sinceText >= 128) {
+      Status(ctx, std::string(kProgrammingProgress) + ", 地址: " + Hex4(address));
+      sinceText = 0;
+    }
+    // The last write may run past the end, never past the image.
+    const size_t chunk = std::min<size_t>(8, kImageSize - address);
+    const size_t written = WriteBytes(ctx, s.codeImage.data() + address, chunk);
+    if (s.linkError) break;
+    address += static_cast<uint32_t>(written);
+    sinceText += static_cast<uint32_t>(written);
+  }
+  if (s.linkError) {
+    Status(ctx, "编程失败!");
+    return;
+  }
+  if (ReadVerdict(ctx, 16, 100, false) == Verdict::Ok) {
+    Status(ctx, "编程成功");
+    return;
+  }
+  ctx.window.ShowMessageBox({"发送数据校验和错误!\n请尝试重新编程\n注意: 烧写时请不要切换当前窗口\n"
+                             "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
+                             "警 告", MbButtons::Ok, MbIcon::Warning});
+  Status(ctx, "编程芯片失败! [校验和错]");
+}
+
+void ApplyChipSetting(AppContext& ctx, uint8_t code) {
+  AppState& s = ctx.state;
+  const auto* setting = std::find_if(std::begin(kChipSettings), std::end(kChipSettings),
+                                     [code](const ChipSetting& c) { return c.code == code; });
+  if (setting == std::end(kChipSettings)) return;
+  if (!s.linkReady || !s.connected) {
+    s.linkError = 1;
+    Status(ctx, "请先启动编程器连接");
+    return;
+  }
+  s.linkError = 0;
+  Status(ctx, setting->progress);
+  if (!SendCommand(ctx, code)) return;
+  switch (ReadVerdict(ctx, 32, 100)) {
+    case Verdict::Ok:
+      Status(ctx, setting->ok);
+      break;
+    case Verdict::No:
+      Status(ctx, setting->no);
+      break;
+    case Verdict::Fault:
+    case Verdict::Other:
+      break;
+  }
+}
+
+}  // namespace kovra

@@ -1,0 +1,124 @@
+#include "ops/download.h"
+
+#include <algorithm>
+
+#include "app/control_ids.h"
+#include "image/code_image.h"
+#include "image/code_loader.h"
+#include "image/text_helpers.h"
+#include "link/commands.h"
+#include "link/programmer_link.h"
+#include "ops/memory_ops.h"
+
+namespace kovra {
+namespace {
+
+constexpr const char* kTextInterrupted = "下载过程已被用户中断!";
+
+void Status(AppContext& ctx, const std::string& text) { ctx.window.SetText(id::kStatusLine, text); }
+
+void ShowLoadedRange(AppContext& ctx) {
+  ctx.window.SetText(id::kStartAddress, "0000");
+  ctx.window.SetText(id::kEndAddress, Hex4(ctx.state.programEnd));
+}
+
+}  // namespace
+
+void DownloadImage(AppContext& ctx) {
+  AppState& s = ctx.state;
+  s.linkError = 0;
+  LoadCodeFile(ctx);
+  if (s.linkError) return;
+  s.memoryRewritten = 0;
+
+  if (DebugMode(ctx)) {
+    s.memoryStart = s.programStart;
+    s.codeLoaded = 1;
+    s.memoryEnd = s.programEnd;
+    ShowLoadedRange(ctx);
+    MemoryChecksum(ctx);
+    return;
+  }
+
+  ResetRequestFrame(ctx);
+  const uint16_t sum = SumImage(s, 0, s.programEnd);
+  s.programStart = 0;
+  SetFrameChecksum(s, sum);
+  if (!SendCommand(ctx, cmd::kInitMemory)) return;
+  Status(ctx, "正在初始化编程存储器,该过程约需几秒时间,请耐心等候......");
+  if (!ReadRomOk(ctx, 16, 200)) {
+    Status(ctx, "初始化编程存储器失败!请尝试重新下载初始化!");
+    return;
+  }
+
+  ctx.clock.SleepMs(200);
+  SetFrameRange(s, s.programStart, s.programEnd);
+  SetFrameChecksum(s, SumImage(s, s.programStart, s.programEnd));
+  if (!SendCommand(ctx, cmd::kDownload)) {
+    s.linkError = 1;
+    Status(ctx, "编程代码下载失败![编程器无回应,可能正忙,请稍候再试]");
+    return;
+  }
+  SendImageBytes(ctx, s.programStart, s.programEnd);
+  if (s.interruptRequested) return;
+  if (s.linkError) {
+    Status(ctx, "代码下载过程出错!请尝试重新下载该代码");
+    return;
+  }
+
+  ctx.clock.SleepMs(500);
+  ShowLoadedRange(ctx);
+  MemoryChecksum(ctx);
+  if (!s.linkError) s.codeLoaded = 1;
+}
+
+void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
+  AppState& s = ctx.state;
+  s.linkError = 0;
+  s.interruptRequested = 0;
+  if (first > last) return;
+  uint32_t address = first;
+  uint32_t reference = first;
+  uint32_t previousChunk = 0;
+  uint32_t sinceText = 0;
+
+  while (address <= last) {
+    if (s.interruptRequested) {
+      Status(ctx, kTextInterrupted);
+      return;
+    }
+    if (sinceText >= 128) {
+      Status(ctx, "[双击这里中断下载] 下载代码到编程器内存,发送数据地址:  " + Hex5(address));
+      sinceText = 0;
+    }
+    // Around every page boundary the programmer writes its page and shows
+    // DSR until it is ready again.
+    if (((address + previousChunk) ^ reference) & 0xFF00) {
+      ctx.clock.SleepMs(30);
+      if (!WaitDsrOff(ctx, 50)) {
+        s.linkError = 1;
+        Status(ctx, "通信异常中断!");
+        break;
+      }
+      reference = address;
+    }
+    const uint32_t offset = address & 0xFF;
+    const uint32_t chunk = std::min(offset <= 0xF7 ? 8 : 256 - offset, kImageSize - address);
+    const size_t written = WriteBytes(ctx, s.codeImage.data() + address, chunk);
+    if (s.linkError) break;
+    address += static_cast<uint32_t>(written);
+    sinceText += static_cast<uint32_t>(written);
+    previousChunk = chunk;
+  }
+
+  if (s.interruptRequested) {
+    Status(ctx, kTextInterrupted);
+    return;
+  }
+  if (!s.linkError && address >= last) return;
+  s.autoRunState = 0;
+  s.linkError = 1;
+  Status(ctx, kTextLinkError);
+}
+
+}  // namespace kovra

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "app/app_context.h"
+
+namespace kovra {
+
+// Saves the programming memory (in debug mode the image) over the captured
+// range as an Intel HEX file.
+void SaveProgrammingMemoryAsHex(AppContext& ctx);
+
+}  // namespace kovra

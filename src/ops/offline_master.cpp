@@ -1,0 +1,64 @@
+#include "ops/offline_master.h"
+
+#include "app/control_ids.h"
+#include "chips/target_rules.h"
+#include "image/code_image.h"
+#include "image/text_helpers.h"
+#include "link/commands.h"
+#include "link/programmer_link.h"
+#include "ops/download.h"
+
+namespace kovra {
+namespace {
+
+void Status(AppContext& ctx, const char* text) { ctx.window.SetText(id::kStatusLine, text); }
+
+}  // namespace
+
+void MakeOfflineMaster(AppContext& ctx) {
+  AppState& s = ctx.state;
+  s.linkError = 0;
+  if (!s.connected) {
+    s.autoRunState = 0;
+    ctx.window.SetTimer(kRetryTimer, 1000);
+    s.linkError = 1;
+    Status(ctx, kTextLinkError);
+    return;
+  }
+  // A master is made from the programmer's memory, never from the image.
+  if (ctx.window.IsChecked(id::kDebugMode)) {
+    DownloadImage(ctx);
+    ctx.window.SetChecked(id::kDebugMode, false);
+  }
+  const MbAnswer answer = ctx.window.ShowMessageBox(
+      {"制作脱机母片操作之前,\n请确认您已调入了合适的代码文件\n并设置了相关的编程系统选项,\n是否继续?", "操作提示",
+       MbButtons::YesNo, MbIcon::None});
+  if (answer != MbAnswer::Yes || !ConfirmAutoOptions(ctx)) {
+    Status(ctx, "操作已中止");
+    return;
+  }
+
+  DownloadImage(ctx);
+  if (s.linkError) {
+    Status(ctx, "脱机编程母片制作失败!请尝试重新下载代码再进行该项操作");
+    return;
+  }
+  CaptureAddressRange(ctx);
+  const uint16_t sum = SumImage(s, s.programStart, s.programEnd);
+  ctx.window.SetText(id::kChecksumField, Hex4(sum));
+  BuildRequestFrame(ctx);
+  SetFrameRange(s, s.programStart, s.programEnd);
+  SetFrameChecksum(s, sum);
+  Status(ctx, "正在写入脱机编程设置数据.....");
+  ctx.clock.SleepMs(400);
+
+  if (!SendCommand(ctx, cmd::kOfflineConfig)) return;
+  if (ReadVerdict(ctx, 256, 50, false) == Verdict::Ok) {
+    Status(ctx, "写入母片编程配置数据成功!");
+    Status(ctx, "脱机编程母片制作成功!您现在即可通过编程器主板的[编程]按钮进行脱机烧写了");
+  } else {
+    Status(ctx, "写入母片编程配置数据失败!请尝试重新下载代码对母片内存进行初始化后再行写入!");
+  }
+}
+
+}  // namespace kovra

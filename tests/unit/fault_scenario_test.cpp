@@ -1,0 +1,142 @@
+// Every fault of the programmer at every step of an automatic run: the run
+// stops at that step with its own failure, and only chip failures count.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+
+#include "app/command_dispatch.h"
+#include "app/control_ids.h"
+#include "image/text_helpers.h"
+#include "support/observed_port.h"
+#include "support/sample_files.h"
+#include "support/sim_world.h"
+
+namespace kovra {
+namespace {
+
+using test::SimWorld;
+
+enum class Fault { Silent, No, Voltage, Garbage, Short, StopProgress, WrongChecksum, Unplug };
+
+const char* Name(Fault f) {
+  static const char* names[] = {"silent",        "no",           "voltage", "garbage",
+                                "short_answer",  "stop_progress", "wrong_checksum", "unplug"};
+  return names[static_cast<int>(f)];
+}
+
+// The success texts a failing step must never end with.
+const std::set<std::string> kSuccessTexts = {"自动编程已成功完成", "编程成功",         "校验芯片成功",
+                                             "校验芯片成功!",      "芯片已擦除!",      "芯片SMART系统已使能!",
+                                             "芯片读保护已使能!",  "芯片LDC保护已使能!", "芯片硬件写保护成功!"};
+
+// The commands of a run with every option ticked on an MTP chip.
+const std::vector<uint8_t> kMemorySteps = {3, 4, 11, 5, 6, 8, 7, 9};
+const std::vector<uint8_t> kImageSteps = {3, 4, 0x13, 2, 6, 8, 7, 9};
+
+struct MatrixCase {
+  Fault fault;
+  bool imageVariant;
+  uint8_t code;
+};
+
+std::string CaseName(const ::testing::TestParamInfo<MatrixCase>& info) {
+  return std::string(Name(info.param.fault)) + (info.param.imageVariant ? "_image_" : "_memory_") +
+         NumberToText(info.param.code, 16, 16, 2);
+}
+
+class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
+
+TEST_P(FaultMatrix, StopsAtTheFailingStep) {
+  const MatrixCase& c = GetParam();
+  SimWorld w("KV88M48");
+  bool armed = true;
+  test::ObservedPort port(w.rig.port);
+  port.onFrame = [&](uint8_t code) {
+    if (!armed || code != c.code || w.state.autoProgramActive == 0) return;
+    armed = false;
+    switch (c.fault) {
+      case Fault::Unplug:
+        w.rig.bridge.Unplug();
+        return;
+      case Fault::Silent:
+        return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.silent = true; });
+      case Fault::No:
+        return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.answerNo = true; });
+      case Fault::Voltage:
+        return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.voltage = '3'; });
+      case Fault::Garbage:
+        return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.garbage = true; });
+      case Fault::Short:
+        return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.shortAnswer = true; });
+      case Fault::StopProgress:
+        return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.stopProgressAt = 0x0100; });
+      case Fault::WrongChecksum:
+        return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
+    }
+  };
+  AppContext ctx{w.state, w.window, w.registry, w.clock, w.sound, w.dialogs, port, w.worker};
+
+  w.window.SetText(id::kFilePath, w.dir.Write("code.hex", test::SampleHex(0x400)));
+  w.window.SetChecked(id::kDebugMode, c.imageVariant);
+  for (int box : {id::kOptAutoHwWriteProtect, id::kOptAutoLdcProtect, id::kOptAutoBlankCheck}) {
+    w.window.SetChecked(box, true);
+  }
+  OnTimerTick(ctx);
+  w.worker.WaitIdle();
+  OnCommandRequest(ctx, id::kRefreshMemory, id::kGroupFiles);
+  w.worker.WaitIdle();
+  ASSERT_EQ(w.state.codeLoaded, 1) << w.Status();
+  w.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kMtp, 0x2000));
+  w.state.failureCount = 0;
+
+  const size_t before = w.Frames().size();
+  OnCommandRequest(ctx, id::kAutoProgram, id::kGroupOperations);
+  w.worker.WaitIdle();
+
+  EXPECT_FALSE(armed) << "the step never ran";
+  EXPECT_EQ(w.state.linkError, 1);
+  EXPECT_EQ(kSuccessTexts.count(w.Status()), 0u) << w.Status();
+  EXPECT_EQ(w.state.successCount, 0u);
+  const bool linkFailure = c.fault == Fault::Silent || c.fault == Fault::Unplug;
+  EXPECT_EQ(w.state.failureCount, linkFailure ? 0u : 1u);
+  EXPECT_EQ(w.state.busy, 0);
+  EXPECT_EQ(w.state.autoProgramActive, 0);
+  // The steps up to the failing one reached the programmer, none after it
+  // (with the link gone, not even the failing one).
+  const std::vector<uint8_t>& steps = c.imageVariant ? kImageSteps : kMemorySteps;
+  const auto failing = std::find(steps.begin(), steps.end(), c.code);
+  ASSERT_NE(failing, steps.end());
+  const std::vector<uint8_t> expected(steps.begin(), failing + (linkFailure ? 0 : 1));
+  std::vector<uint8_t> sent;
+  const auto frames = w.Frames();
+  for (size_t i = before; i < frames.size(); ++i) sent.push_back(frames[i][20]);
+  EXPECT_EQ(sent, expected);
+  // Four short failure beeps after the start beep.
+  ASSERT_GE(w.sound.beeps.size(), 5u);
+  EXPECT_EQ(w.sound.beeps.back(), (std::pair<uint32_t, uint32_t>{1000, 100}));
+}
+
+std::vector<MatrixCase> Matrix() {
+  std::vector<MatrixCase> cases;
+  const std::vector<uint8_t> verdictSteps = {4, 6, 8, 7, 9};
+  for (Fault f : {Fault::Silent, Fault::Unplug, Fault::Voltage}) {
+    for (uint8_t code : kMemorySteps) cases.push_back({f, false, code});
+    for (uint8_t code : {0x13, 2}) cases.push_back({f, true, static_cast<uint8_t>(code)});
+  }
+  for (Fault f : {Fault::No, Fault::Garbage, Fault::Short}) {
+    for (uint8_t code : verdictSteps) cases.push_back({f, false, code});
+  }
+  cases.push_back({Fault::No, false, 11});
+  cases.push_back({Fault::No, true, 0x13});
+  for (uint8_t code : {3, 11, 5}) cases.push_back({Fault::StopProgress, false, code});
+  cases.push_back({Fault::StopProgress, true, 2});
+  cases.push_back({Fault::WrongChecksum, true, 2});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(AutoProgram, FaultMatrix, ::testing::ValuesIn(Matrix()), CaseName);
+
+}  // namespace
+}  // namespace kovra

@@ -1,0 +1,373 @@
+// The operations one by one against the simulated programmer: download,
+// blank check, verify, copies, offline master and HEX save.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/command_dispatch.h"
+#include "app/control_ids.h"
+#include "image/code_image.h"
+#include "image/text_helpers.h"
+#include "link/commands.h"
+#include "ops/memory_ops.h"
+#include "support/observed_port.h"
+#include "support/sample_files.h"
+#include "support/sim_world.h"
+
+namespace kovra {
+namespace {
+
+using test::ObservedPort;
+
+// A connected world in normal mode, with a code file in the path field.
+struct Ops : test::SimWorld {
+  explicit Ops(uint32_t codeSize = 0x2000) : SimWorld("KV88M48") {
+    window.SetChecked(id::kDebugMode, false);
+    window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(codeSize)));
+    ConnectNow();
+  }
+  AppContext Observed() { return {state, window, registry, clock, sound, dialogs, port, worker}; }
+  void RunWith(AppContext& c, uint8_t code) {
+    StartOperation(c, code);
+    worker.WaitIdle();
+  }
+  std::vector<uint8_t> Codes() {
+    std::vector<uint8_t> codes;
+    for (const auto& f : Frames()) codes.push_back(f[20]);
+    return codes;
+  }
+  ObservedPort port{rig.port};
+};
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(Download, PacesEveryPageBoundary) {
+  Ops w;
+  struct Chunk {
+    uint64_t ms;
+    size_t size;
+  };
+  std::vector<Chunk> chunks;
+  w.port.onWrite = [&](const uint8_t*, size_t n) { chunks.push_back({w.clock.NowMs(), n}); };
+  AppContext c = w.Observed();
+  w.RunWith(c, 14);
+
+  EXPECT_EQ(w.state.codeLoaded, 1) << w.Status();
+  EXPECT_EQ(w.rig.programmer.ReadMemory(0, 0x2000),
+            std::vector<uint8_t>(w.state.codeImage.begin(), w.state.codeImage.begin() + 0x2000));
+  ASSERT_EQ(chunks.size(), 1024u);
+  std::vector<uint32_t> pausedBefore;
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    EXPECT_EQ(chunks[i].size, 8u);
+    if (i > 0 && chunks[i].ms - chunks[i - 1].ms >= 30) pausedBefore.push_back(static_cast<uint32_t>(i * 8));
+  }
+  // Before the last chunk of every page and before the first of the next.
+  std::vector<uint32_t> expected;
+  for (uint32_t page = 0; page < 0x2000; page += 0x100) {
+    if (page) expected.push_back(page);
+    expected.push_back(page + 0xF8);
+  }
+  EXPECT_EQ(pausedBefore, expected);
+  EXPECT_EQ(w.Codes(), (std::vector<uint8_t>{kConnectProbe, cmd::kInitMemory, cmd::kDownload, cmd::kMemoryChecksum}));
+  EXPECT_TRUE(w.rig.Violations().empty());
+}
+
+TEST(Download, LastChunkRunsPastTheLastAddress) {
+  Ops w;
+  w.window.SetText(id::kFilePath, w.dir.Write("odd.hex", ":011234007742\n"));
+  size_t sent = 0;
+  w.port.onWrite = [&](const uint8_t*, size_t n) { sent += n; };
+  AppContext c = w.Observed();
+  w.RunWith(c, 14);
+  EXPECT_EQ(w.state.programEnd, 0x1234u);
+  EXPECT_EQ(sent, 0x1238u);
+  EXPECT_EQ(w.state.codeLoaded, 1) << w.Status();
+  EXPECT_TRUE(w.rig.Violations().empty());
+}
+
+TEST(Download, DoubleClickInterruptsWithoutChecksum) {
+  Ops w;
+  size_t writes = 0;
+  w.port.onWrite = [&](const uint8_t*, size_t) {
+    if (++writes == 100) w.state.interruptRequested = 1;
+  };
+  AppContext c = w.Observed();
+  w.RunWith(c, 14);
+  EXPECT_EQ(w.Status(), "下载过程已被用户中断!");
+  EXPECT_EQ(w.state.codeLoaded, 0);
+  EXPECT_EQ(w.Codes().back(), cmd::kDownload);
+}
+
+TEST(Download, WrongChecksumWarnsButShowsTheProgrammersValue) {
+  Ops w;
+  w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
+  w.Run(14);
+  EXPECT_EQ(w.state.linkError, 1);
+  EXPECT_EQ(w.state.codeLoaded, 0);
+  const std::string programmer = Hex4(static_cast<uint16_t>(SumImage(w.state, 0, 0x1FFF) + 1));
+  EXPECT_EQ(w.window.GetText(id::kChecksumField), programmer);
+  EXPECT_EQ(w.Status(), "编程内存检查和 =  " + programmer);
+  EXPECT_EQ(w.state.memoryEnd, 0x1FFFu);
+  ASSERT_EQ(w.window.MessageBoxes().size(), 1u);
+  EXPECT_EQ(w.window.MessageBoxes()[0].caption, "警 告");
+  EXPECT_EQ(w.window.MessageBoxes()[0].text.rfind("编程内存检查和错误!", 0), 0u);
+}
+
+TEST(Download, DsrStuckOnBreaksTheStream) {
+  Ops w;
+  w.state.autoRunState = 100;
+  w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.dsrStuckOn = true; });
+  w.Run(14);
+  EXPECT_EQ(w.state.linkError, 1);
+  EXPECT_EQ(w.state.autoRunState, 0);
+  EXPECT_EQ(w.state.codeLoaded, 0);
+  EXPECT_EQ(w.Status(), "代码下载过程出错!请尝试重新下载该代码");
+}
+
+TEST(Download, DebugModeOnlyLoadsAndSums) {
+  Ops w;
+  w.window.SetChecked(id::kDebugMode, true);
+  w.Run(14);
+  EXPECT_EQ(w.state.codeLoaded, 1);
+  EXPECT_EQ(w.Status(), "编程内存检查和 =  " + Hex4(SumImage(w.state, 0, 0x1FFF)));
+  EXPECT_EQ(w.Codes(), (std::vector<uint8_t>{kConnectProbe}));
+}
+
+struct ChipRun : Ops {
+  ChipRun() {
+    Run(14);
+    rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kMtp, 0x2000));
+  }
+  void Capture(const char* start, const char* end) {
+    window.SetText(id::kStartAddress, start);
+    window.SetText(id::kEndAddress, end);
+  }
+};
+
+TEST(BlankCheck, BlankChipAndTheAddressWhereItStops) {
+  ChipRun w;
+  w.Capture("0000", "0FFF");
+  OnCommandRequest(w.ctx, id::kBlankCheck, id::kGroupOperations);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), "芯片是空的, 在地址空间: 00000~~00FFF");
+  EXPECT_EQ(w.state.linkError, 0);
+
+  w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.stopProgressAt = 0x0123; });
+  OnCommandRequest(w.ctx, id::kBlankCheck, id::kGroupOperations);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), "芯片不空, 在地址: 00123");
+  EXPECT_EQ(w.state.linkError, 1);
+}
+
+TEST(VerifyChip, ReportsWhereTheChipDiffers) {
+  ChipRun w;
+  w.Capture("0000", "1FFF");
+  w.rig.programmer.UpdateChip([&](sim::Chip& chip) {
+    std::copy_n(w.state.codeImage.begin(), 0x2000, chip.rom.begin());
+    chip.rom[0x0456] ^= 0x01;
+  });
+  OnCommandRequest(w.ctx, id::kVerifyChip, id::kGroupOperations);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.state.linkError, 1);
+  EXPECT_EQ(w.Status().rfind("校验芯片失败! 在地址: 00", 0), 0u) << w.Status();
+  EXPECT_LE(HexToNumber(w.Status().substr(w.Status().size() - 5), 16), 0x0456u);
+}
+
+TEST(VerifyByReadback, ComparesBlocksOfAKilobyte) {
+  ChipRun w;
+  w.window.SetChecked(id::kDebugMode, true);
+  w.Capture("0000", "07FF");
+  w.rig.programmer.UpdateChip(
+      [&](sim::Chip& chip) { std::copy_n(w.state.codeImage.begin(), 0x2000, chip.rom.begin()); });
+  const size_t before = w.Frames().size();
+  OnCommandRequest(w.ctx, id::kVerifyChip, id::kGroupOperations);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), "校验芯片成功");
+  const auto frames = w.Frames();
+  ASSERT_EQ(frames.size() - before, 2u);
+  EXPECT_EQ(frames[before][20], cmd::kReadChipBlock);
+  EXPECT_EQ(frames[before + 1][17], 0x04);  // the second block starts at 0400H
+
+  w.rig.programmer.UpdateChip([](sim::Chip& chip) { chip.rom[0x0456] ^= 0x80; });
+  OnCommandRequest(w.ctx, id::kVerifyChip, id::kGroupOperations);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), "校验芯片失败,在地址: 0456");
+  EXPECT_EQ(w.state.linkError, 1);
+}
+
+TEST(CopyChip, IntoTheProgrammingMemory) {
+  ChipRun w;
+  w.Capture("0000", "0FFF");
+  std::vector<uint8_t> chipBytes(0x2000);
+  for (size_t i = 0; i < chipBytes.size(); ++i) chipBytes[i] = static_cast<uint8_t>(i * 13);
+  w.rig.programmer.UpdateChip([&](sim::Chip& chip) { chip.rom = chipBytes; });
+  w.window.QueueAnswer(MbAnswer::Yes);
+  OnCommandRequest(w.ctx, id::kCopyChip, id::kGroupFiles);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.state.linkError, 0) << w.Status();
+  EXPECT_EQ(w.rig.programmer.ReadMemory(0, 0x1000), std::vector<uint8_t>(chipBytes.begin(), chipBytes.begin() + 0x1000));
+  uint32_t sum = 0;
+  for (size_t i = 0; i < 0x1000; ++i) sum += chipBytes[i];
+  EXPECT_EQ(w.Status(), "拷贝芯片数据检查和 =  " + Hex4(static_cast<uint16_t>(sum)));
+  EXPECT_EQ(w.window.GetText(id::kChecksumField), Hex4(static_cast<uint16_t>(sum)));
+  EXPECT_EQ(w.state.codeLoaded, 1);
+
+  w.window.QueueAnswer(MbAnswer::No);
+  OnCommandRequest(w.ctx, id::kCopyChip, id::kGroupFiles);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), "操作已中止");
+}
+
+TEST(CopyChip, IntoTheImageInDebugMode) {
+  ChipRun w;
+  w.window.SetChecked(id::kDebugMode, true);
+  w.Capture("0100", "03FF");
+  w.rig.programmer.UpdateChip([](sim::Chip& chip) { std::fill(chip.rom.begin(), chip.rom.end(), 0x5A); });
+  w.window.QueueAnswer(MbAnswer::Yes);
+  OnCommandRequest(w.ctx, id::kCopyChip, id::kGroupFiles);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.state.linkError, 0) << w.Status();
+  EXPECT_EQ(w.state.codeImage[0x0100], 0x5A);
+  EXPECT_EQ(w.state.codeImage[0x03FF], 0x5A);
+  EXPECT_NE(w.state.codeImage[0x0400], 0x5A);
+  EXPECT_EQ(w.state.memoryStart, 0x100u);
+  EXPECT_EQ(w.state.memoryEnd, 0x3FFu);
+  EXPECT_EQ(w.Status(), "拷贝芯片数据检查和 =  " + Hex4(SumImage(w.state, 0x100, 0x3FF)));
+}
+
+TEST(OfflineMaster, WritesTheFrameAsConfiguration) {
+  Ops w(0x1000);
+  w.Run(14);
+  w.window.SetChecked(id::kDebugMode, true);
+  w.window.QueueAnswer(MbAnswer::Yes);
+  OnCommandRequest(w.ctx, id::kMakeMaster, id::kGroupFiles);
+  w.worker.WaitIdle();
+  EXPECT_FALSE(w.window.IsChecked(id::kDebugMode));
+  EXPECT_EQ(w.Status(), "脱机编程母片制作成功!您现在即可通过编程器主板的[编程]按钮进行脱机烧写了");
+  const auto config = w.rig.programmer.OfflineConfig();
+  ASSERT_TRUE(config.has_value());
+  const auto& f = *config;
+  const uint16_t sum = SumImage(w.state, 0, 0x0FFF);
+  EXPECT_EQ(std::vector<uint8_t>(f.begin() + 16, f.begin() + 20), (std::vector<uint8_t>{0, 0, 0, 0}));
+  EXPECT_EQ(f[6], 0x0F);
+  EXPECT_EQ(f[7], 0xFF);
+  EXPECT_EQ(f[8], sum >> 8);
+  EXPECT_EQ(f[9], sum & 0xFF);
+  EXPECT_EQ(f[4], 2);
+  EXPECT_EQ(f[5], 0x71);  // verify, read protect, SMART, erase MTP
+  EXPECT_EQ(f[20], cmd::kOfflineConfig);
+  EXPECT_TRUE(w.rig.Violations().empty());
+}
+
+TEST(OfflineMaster, NoClearsDebugModeAndSendsNothing) {
+  Ops w(0x1000);
+  w.Run(14);
+  w.window.SetChecked(id::kDebugMode, true);
+  const size_t before = w.Frames().size();
+  w.window.QueueAnswer(MbAnswer::No);
+  OnCommandRequest(w.ctx, id::kMakeMaster, id::kGroupFiles);
+  w.worker.WaitIdle();
+  EXPECT_FALSE(w.window.IsChecked(id::kDebugMode));
+  EXPECT_EQ(w.Status(), "操作已中止");
+  EXPECT_EQ(w.Frames().size(), before);
+}
+
+struct HexSave : Ops {
+  HexSave() {
+    Run(14);
+    target = dir.path() / "out.hex";
+    std::ofstream(target) << "older file";
+    dialogs.Answer(target.string());
+    window.SetText(id::kStartAddress, "0000");
+    window.SetText(id::kEndAddress, "02FF");
+  }
+  void Save(AppContext& c) {
+    OnCommandRequest(c, id::kSaveHex, id::kGroupFiles);
+    worker.WaitIdle();
+  }
+  std::filesystem::path target;
+};
+
+TEST(HexSaveFromMemory, ReadsPagesAndWritesTheRecords) {
+  HexSave w;
+  AppContext c = w.Observed();
+  std::vector<std::pair<uint32_t, uint32_t>> blocks;
+  w.port.onFrame = [&](uint8_t code) {
+    if (code == cmd::kReadMemoryBlock) {
+      const auto& f = w.state.requestFrame;
+      blocks.push_back({uint32_t{f[17]} << 8 | f[18], uint32_t{f[6]} << 8 | f[7]});
+    }
+  };
+  w.Save(c);
+  EXPECT_EQ(w.state.linkError, 0) << w.Status();
+  EXPECT_EQ(blocks, (std::vector<std::pair<uint32_t, uint32_t>>{{0x000, 0x0FF}, {0x100, 0x1FF}, {0x200, 0x2FF}}));
+  const std::string text = ReadFile(w.target);
+  EXPECT_EQ(text.substr(0, 9), ":10000000");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 0x30);
+  EXPECT_EQ(w.Status().rfind("代码文件文件已成功保存在: ", 0), 0u);
+}
+
+TEST(HexSaveFromMemory, InterruptedOrFailedLeavesTheOlderFile) {
+  for (bool interrupt : {true, false}) {
+    SCOPED_TRACE(interrupt);
+    HexSave w;
+    AppContext c = w.Observed();
+    int reads = 0;
+    w.port.onFrame = [&](uint8_t code) {
+      if (code != cmd::kReadMemoryBlock || ++reads != 2) return;
+      if (interrupt) {
+        w.state.interruptRequested = 1;
+      } else {
+        w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
+      }
+    };
+    w.Save(c);
+    EXPECT_EQ(ReadFile(w.target), "older file");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(w.dir.path()), {}), 3);  // list, code, out
+    if (interrupt) {
+      EXPECT_EQ(w.Status(), "用户已中断操作!");
+      EXPECT_EQ(w.state.linkError, 0);
+    } else {
+      EXPECT_EQ(w.Status(), "保存文件失败,磁盘空间可能不足或指定的目标文件写保护.");
+      EXPECT_EQ(w.state.linkError, 1);
+    }
+  }
+}
+
+TEST(ReadBlock, ABlockLargerThanTheBufferIsRefusedAndFails) {
+  Ops w;
+  std::vector<uint8_t> buffer(16);
+  const size_t before = w.Frames().size();
+  ReadBlock(w.ctx, cmd::kReadMemoryBlock, buffer.data(), buffer.size(), 0, 0x1F);
+  EXPECT_EQ(w.state.linkError, 1);
+  EXPECT_EQ(w.Status(), "操作已中止");
+  EXPECT_EQ(w.window.MessageBoxes().at(0).text, "指定的缓冲区不足以容纳要读取的数据,操作将中止!");
+  EXPECT_EQ(w.Frames().size(), before);
+}
+
+TEST(ApplyChipSetting, AHalfVerdictIsNoSuccess) {
+  ChipRun w;
+  w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.shortAnswer = true; });
+  OnCommandRequest(w.ctx, id::kReadProtect, id::kGroupOperations);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.state.linkError, 1);
+  EXPECT_EQ(w.Status(), "正在使能芯片读保护,请稍候......");
+
+  w.rig.programmer.UpdateFaults([](sim::Faults& f) {
+    f.shortAnswer = false;
+    f.answerNo = true;
+  });
+  OnCommandRequest(w.ctx, id::kReadProtect, id::kGroupOperations);
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), "使能芯片读保护失败!");
+}
+
+}  // namespace
+}  // namespace kovra
