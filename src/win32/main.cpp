@@ -1,0 +1,55 @@
+#include <windows.h>
+// These need windows.h first.
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/app_context.h"
+#include "link/link_worker.h"
+#include "platform/system_clock.h"
+#include "win32/main_dialog.h"
+#include "win32/win32_file_dialogs.h"
+#include "win32/win32_main_window.h"
+#include "win32/win32_registry.h"
+#include "win32/win32_serial_port.h"
+#include "win32/win32_sound.h"
+
+namespace kovra::win32 {
+
+// The application: builds the world, runs the main window, and ends the
+// process when the window closes.
+class CProgrammerApp {
+ public:
+  [[noreturn]] void Run(HINSTANCE instance);
+};
+
+void CProgrammerApp::Run(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  // The file dialogs browse through the shell.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  AppState state;
+  Win32MainWindow window(instance);
+  Win32Registry registry;
+  SystemClock clock;
+  Win32Sound sound;
+  Win32FileDialogs dialogs(window);
+  Win32SerialPort port;
+  LinkWorker worker([](bool timeCritical) {
+    SetThreadPriority(GetCurrentThread(), timeCritical ? THREAD_PRIORITY_TIME_CRITICAL : THREAD_PRIORITY_NORMAL);
+  });
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker};
+
+  CMainDialog dialog(instance, ctx, window);
+  dialog.DoModal();
+  // The settings are saved. Nothing is joined: a worker still inside a
+  // step is abandoned with the process.
+  ExitProcess(0);
+}
+
+}  // namespace kovra::win32
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  kovra::win32::CProgrammerApp app;
+  app.Run(instance);
+}
