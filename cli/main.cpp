@@ -75,8 +75,7 @@ struct CliWorld {
 };
 
 void Print(std::string_view key, std::string_view value) {
-  std::printf("%.*s: %.*s\n", static_cast<int>(key.size()), key.data(), static_cast<int>(value.size()),
-              value.data());
+  std::printf("%.*s: %.*s\n", static_cast<int>(key.size()), key.data(), static_cast<int>(value.size()), value.data());
 }
 
 int Usage() {

@@ -1,5 +1,5 @@
 // Checks of the Windows main window that only a real window can answer,
-// run under Wine by scripts/gui-smoke.sh: calls from a worker thread reach
+// run under Wine by tests/e2e/run_window_check.sh: calls from a worker thread reach
 // the controls and come back, they mean what the headless window (the
 // reference the logic is tested against) means, a worker's message box
 // leaves the user-interface thread free, and once the window is gone a

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Measures kovra.exe under Wine and Xvfb against kovra-sim (real line
+# timing): time from process start to the connected status text, the
+# longest time the window takes to answer a message during a download and
+# during an automatic run, and the CPU time of 60 s of idle supervision.
+# Needs the native and Windows builds (./test or ./run makes them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/common.sh
+source scripts/app_env.sh
+
+work=$PWD/build/figures
+rm -rf "$work"
+mkdir -p "$work"
+trap stop_app_env EXIT
+start_xvfb 90
+prepare_app_prefix "$PWD/data" fresh
+start_sim build/native/sim/kovra-sim "$work" --timing real --chip otp --rom-size 0x8000
+resolve_control_names bench/wine_figures.drive "$work/script.drive"
+sed -i "s|@DATA@|$(winepath -w "$PWD/data" | sed 's/\\/\\\\/g')|g" "$work/script.drive"
+
+KOVRA_EXE=$(winepath -w build/windows/src/win32/kovra.exe) \
+KOVRA_SHOTS=$(winepath -w "$work") \
+KOVRA_SIM_CONTROL=$(winepath -w "$work/sim.control") \
+  wine build/windows/tests/e2e/kovra-drive.exe "$(winepath -w "$work/script.drive")" 2>/dev/null |
+  tr -d '\r' >"$work/driver.out" &
+driver=$!
+
+# CPU time (user + system) of the kovra.exe process, in clock ticks.
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+until grep -q '^> sleep 60000' "$work/driver.out"; do
+  kill -0 "$driver" 2>/dev/null || { cat "$work/driver.out"; exit 1; }
+  sleep 0.2
+done
+app=$(pgrep -f 'kovra\.exe' | head -n 1)
+before=$(ticks "$app")
+until grep -q '^  screenshot idle' "$work/driver.out"; do sleep 0.2; done
+after=$(ticks "$app")
+wait "$driver"
+
+hz=$(getconf CLK_TCK)
+connected=$(grep -A3 '^> wait .* OK, ' "$work/driver.out" | sed -nE 's/^  after ([0-9]+) ms/\1/p' | head -n 1)
+mapfile -t answers < <(sed -nE 's/^ui-answer-max-ms: ([0-9.]+).*/\1/p' "$work/driver.out")
+echo "start to connected text:               ${connected} ms"
+echo "longest window answer, download:       ${answers[0]} ms"
+echo "longest window answer, automatic run:  ${answers[1]} ms"
+echo "CPU time of 60 s idle supervision:     $(awk -v t=$((after - before)) -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }') s"

@@ -1,0 +1,113 @@
+# Shared by ./run, the end-to-end tests and the figures script: the Wine
+# prefix the program runs in, a display, and the simulated programmer.
+# Needs scripts/common.sh.
+
+APP_PACKAGES=(xvfb imagemagick fonts-wqy-microhei x11-utils)
+SETTINGS_KEY='HKLM\Software\Lentaro\KovraV30C'
+
+# A Chinese-capable font behind the dialog font names (SimSun is the face of
+# the status line and the number fields), and the installation folder,
+# where samlist.txt is. With "fresh", the remembered port and chip go.
+KEEPER_FD=""
+prepare_app_prefix() {
+  local data=$1 fresh=${2:-}
+  wine_env
+  wineserver -p30 >/dev/null 2>&1 || true
+  # Wine's services rebuild the serial port map whenever they start, which
+  # they do again after idling a few seconds without a Wine program: a
+  # program kept running keeps them, and the simulator's entry, alive.
+  [ -z "$KEEPER_FD" ] && exec {KEEPER_FD}> >(exec wine cmd >/dev/null 2>&1)
+  if [ ! -f "$WINEPREFIX/.kovra-fonts" ]; then
+    for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "System" "SimSun"; do
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+        /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+    done
+    touch "$WINEPREFIX/.kovra-fonts"
+  fi
+  [ "$fresh" = fresh ] && wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
+  wine reg add "$SETTINGS_KEY" /v setup /t REG_SZ /d "$(winepath -w "$data")" /f >/dev/null 2>&1
+}
+
+# Xvfb on a free display number, unless one is given; sets DISPLAY.
+XVFB_PID=""
+start_xvfb() {
+  local n=${1:-90}
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  export DISPLAY=:$n
+  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 50); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "Xvfb did not start on $DISPLAY" >&2
+  return 1
+}
+
+# kovra-sim as COM5 of the prefix, behind a "\Device\ProlificSerial0" entry,
+# with a control FIFO. Waits until it is ready.
+SIM_PID=""
+start_sim() {
+  local sim=$1 work=$2
+  shift 2
+  : >"$work/sim.out"
+  "$sim" --link "$WINEPREFIX/dosdevices/com5" --wine-prefix "$WINEPREFIX" --com 5 \
+    --control "$work/sim.control" --log "$work/wire.log" "$@" >>"$work/sim.out" 2>&1 &
+  SIM_PID=$!
+  for _ in $(seq 300); do
+    if grep -q "kovra-sim: ready" "$work/sim.out"; then
+      wait_for_port_entry && return 0
+      break
+    fi
+    kill -0 "$SIM_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "kovra-sim did not start:" >&2
+  cat "$work/sim.out" >&2
+  return 1
+}
+
+wait_for_port_entry() {
+  for _ in $(seq 20); do
+    wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | grep -q 'ProlificSerial' && return 0
+    sleep 0.5
+  done
+  echo "the serial port map never showed the simulator" >&2
+  return 1
+}
+
+stop_app_env() {
+  if [ -n "$SIM_PID" ]; then
+    kill "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID" 2>/dev/null
+    SIM_PID=""
+  fi
+  if [ -n "$KEEPER_FD" ]; then
+    exec {KEEPER_FD}>&-
+    KEEPER_FD=""
+  fi
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=""
+  fi
+}
+
+# Scenario scripts name controls as the code does (kStatusLine,
+# IDC_SUCCESS_START, ...); kovra-drive takes numbers.
+resolve_control_names() {
+  local script=$1 out=$2
+  sed -E "$(
+    sed -nE 's/^inline constexpr int (k[A-Za-z0-9]+) = ([0-9]+);.*/s\/\\<\1\\>\/\2\/g/p' src/app/control_ids.h
+    sed -nE 's/^#define (IDC_[A-Z0-9_]+) (-?[0-9]+).*/s\/\\<\1\\>\/\2\/g/p' src/win32/resource.h
+  )" "$script" >"$out"
+}
+
+# The driver's screenshots as PNG.
+convert_shots() {
+  local dir=$1
+  for bmp in "$dir"/*.bmp; do
+    [ -f "$bmp" ] || continue
+    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+  done
+}

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs one end-to-end scenario: kovra.exe under Wine on its own Xvfb
+# display, kovra-sim as its programmer, kovra-drive.exe playing the script.
+# Screenshots land in out/e2e/NAME/ (at least one at the end).
+#
+#   tests/e2e/run_scenario.sh SCENARIO.drive
+#
+# KOVRA_WINDOWS_BUILD: the Windows build folder (default build/windows);
+# KOVRA_SIM: the native kovra-sim (default build/native/sim/kovra-sim).
+# A first line "# sim: OPTIONS" gives kovra-sim options.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+source scripts/common.sh
+source scripts/app_env.sh
+
+scenario=$(realpath "$1")
+name=$(basename "$scenario" .drive)
+windows=$(realpath "${KOVRA_WINDOWS_BUILD:-build/windows}")
+sim=$(realpath "${KOVRA_SIM:-build/native/sim/kovra-sim}")
+work=$PWD/build/e2e/$name
+shots=$PWD/out/e2e/$name
+rm -rf "$work" "$shots"
+mkdir -p "$work" "$shots"
+trap stop_app_env EXIT
+
+# The display first: Wine's desktop process, started by the first wine
+# command, keeps the display it found.
+start_xvfb 90 || exit 1
+prepare_app_prefix "$PWD/data" fresh
+sim_options=$(sed -nE '1s/^# sim: //p' "$scenario")
+# shellcheck disable=SC2086
+start_sim "$sim" "$work" $sim_options || exit 1
+
+resolve_control_names "$scenario" "$work/script.drive"
+# Scripts name files through @REPO@ (for the simulator), @DATA@ and @WORK@
+# (for the program).
+sed -i "s|@REPO@|$PWD|g; s|@DATA@|$(winepath -w "$PWD/data" | sed 's/\\/\\\\/g')|g; s|@WORK@|$(winepath -w "$work" | sed 's/\\/\\\\/g')|g" \
+  "$work/script.drive"
+
+KOVRA_EXE=$(winepath -w "$windows/src/win32/kovra.exe") \
+KOVRA_SHOTS=$(winepath -w "$shots") \
+KOVRA_SIM_CONTROL=$(winepath -w "$work/sim.control") \
+  wine "$windows/tests/e2e/kovra-drive.exe" "$(winepath -w "$work/script.drive")" 2>"$work/driver.err" |
+  tr -d '\r' | tee "$work/driver.out"
+status=${PIPESTATUS[0]}
+convert_shots "$shots"
+if [ "$status" -ne 0 ]; then
+  echo "--- kovra-sim"; cat "$work/sim.out"
+  echo "--- driver stderr"; tail -n 20 "$work/driver.err"
+fi
+exit "$status"
