@@ -23,25 +23,35 @@ KOVRA_EXE=$(winepath -w build/windows/src/win32/kovra.exe) \
 KOVRA_SHOTS=$(winepath -w "$work") \
 KOVRA_SIM_CONTROL=$(winepath -w "$work/sim.control") \
   wine build/windows/tests/e2e/kovra-drive.exe "$(winepath -w "$work/script.drive")" 2>/dev/null |
-  tr -d '\r' >"$work/driver.out" &
+  stdbuf -oL tr -d '\r' >"$work/driver.out" &
 driver=$!
 
-# CPU time (user + system) of the kovra.exe process, in clock ticks.
-ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-until grep -q '^> sleep 60000' "$work/driver.out"; do
+# CPU time (user + system) of the processes whose command line matches, in
+# clock ticks.
+ticks() {
+  local total=0 pid
+  for pid in $(pgrep -f "$1"); do
+    total=$((total + $(awk '{ print $14 + $15 }' "/proc/$pid/stat" 2>/dev/null || echo 0)))
+  done
+  echo "$total"
+}
+until grep -q '^> idle 60000' "$work/driver.out"; do
   kill -0 "$driver" 2>/dev/null || { cat "$work/driver.out"; exit 1; }
   sleep 0.2
 done
-app=$(pgrep -f 'kovra\.exe' | head -n 1)
-before=$(ticks "$app")
+before=$(ticks 'kovra\.exe')
+wine_before=$(ticks 'wineserver|winedevice')
 until grep -q '^  screenshot idle' "$work/driver.out"; do sleep 0.2; done
-after=$(ticks "$app")
+after=$(ticks 'kovra\.exe')
+wine_after=$(ticks 'wineserver|winedevice')
 wait "$driver"
 
 hz=$(getconf CLK_TCK)
-connected=$(grep -A3 '^> wait .* OK, ' "$work/driver.out" | sed -nE 's/^  after ([0-9]+) ms/\1/p' | head -n 1)
+connected=$(awk '/^> wait .* OK, / { seen = 1 } seen && /^  after / { print $2; exit }' "$work/driver.out")
 mapfile -t answers < <(sed -nE 's/^ui-answer-max-ms: ([0-9.]+).*/\1/p' "$work/driver.out")
 echo "start to connected text:               ${connected} ms"
 echo "longest window answer, download:       ${answers[0]} ms"
 echo "longest window answer, automatic run:  ${answers[1]} ms"
-echo "CPU time of 60 s idle supervision:     $(awk -v t=$((after - before)) -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }') s"
+seconds() { awk -v t="$1" -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }'; }
+echo "CPU time of 60 s idle supervision:     $(seconds $((after - before))) s (kovra.exe)"
+echo "  Wine's server and device processes:  $(seconds $((wine_after - wine_before))) s meanwhile"

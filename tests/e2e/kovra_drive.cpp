@@ -288,6 +288,10 @@ class Driver {
       Simulator(rest());
     } else if (verb == "sleep") {
       Watch(static_cast<DWORD>(number()));
+    } else if (verb == "idle") {
+      // Not even looking at the status line, so that the program's own
+      // CPU time can be measured meanwhile.
+      Sleep(static_cast<DWORD>(number()));
     } else if (verb == "shot") {
       Shot(word());
     } else if (verb == "ping-start") {
