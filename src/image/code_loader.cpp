@@ -6,9 +6,11 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <limits>
+#include <istream>
 #include <optional>
+#include <sstream>
 #include <utility>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "image/code_image.h"
@@ -47,38 +49,88 @@ bool AllRecordChars(std::string_view text) {
 
 enum class Outcome { kLoaded, kBadChecksum, kAddressTooHigh, kTooLarge, kNoCode };
 
-// What a C text stream does to line ends on the system the files come from.
-void CollapseLineEnds(std::string& text) {
-  size_t in = text.find("\r\n");
-  if (in == std::string::npos) return;
-  size_t out = in;
-  in += 1;  // the '\n' starts the next run
-  while (in < text.size()) {
-    const size_t cr = text.find("\r\n", in);
-    const size_t stop = cr == std::string::npos ? text.size() : cr;
-    std::memmove(text.data() + out, text.data() + in, stop - in);
-    out += stop - in;
-    if (cr == std::string::npos) break;
-    in = cr + 1;
+// Hands out the file's text as fgets in text mode would on the system the
+// files come from: "\r\n" reads as "\n", and a piece ends after a line feed
+// or after kMaxPiece characters. The file is read in chunks, so a file of
+// any size costs one small buffer.
+class PieceReader {
+ public:
+  explicit PieceReader(std::istream& in, size_t chunk = size_t{1} << 16) : in_(in), chunk_(chunk) {}
+
+  // The next piece; false at the end of the text or when reading failed.
+  bool Next(std::string_view& piece) {
+    if (end_ - pos_ <= kMaxPiece && !eof_) Refill();
+    if (pos_ == end_) return false;
+    const size_t room = std::min(kMaxPiece, end_ - pos_);
+    const char* start = buffer_.data() + pos_;
+    const char* lineFeed = static_cast<const char*>(std::memchr(start, '\n', room));
+    const size_t length = lineFeed ? static_cast<size_t>(lineFeed - start) + 1 : room;
+    piece = std::string_view(start, length);
+    pos_ += length;
+    return true;
   }
-  text.resize(out);
-}
+
+  bool Failed() const { return in_.bad(); }
+
+ private:
+  // Keeps what is left, reads until more than a piece is at hand (or the
+  // file ends) and turns each "\r\n" into "\n". A '\r' at the end of what
+  // was read waits for the next read to tell whether a '\n' follows.
+  void Refill() {
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<ptrdiff_t>(pos_));
+    end_ -= pos_;
+    pos_ = 0;
+    while (!eof_ && end_ <= kMaxPiece) {
+      const size_t old = buffer_.size();
+      buffer_.resize(old + chunk_);
+      in_.read(buffer_.data() + old, static_cast<std::streamsize>(chunk_));
+      const size_t got = static_cast<size_t>(in_.gcount());
+      buffer_.resize(old + got);
+      eof_ = got < chunk_;
+      end_ = Collapse(end_);
+      if (!eof_ && end_ > 0 && buffer_[end_ - 1] == '\r') --end_;
+    }
+  }
+
+  // Collapses "\r\n" from `from` on (one byte back, for a held '\r');
+  // returns the end of the collapsed text.
+  size_t Collapse(size_t from) {
+    char* const data = buffer_.data();
+    const size_t size = buffer_.size();
+    size_t in = from, out = from;
+    while (in < size) {
+      const void* cr = std::memchr(data + in, '\r', size - in);
+      const size_t stop = cr ? static_cast<size_t>(static_cast<const char*>(cr) - data) : size;
+      std::memmove(data + out, data + in, stop - in);
+      out += stop - in;
+      in = stop;
+      if (in == size) break;
+      if (in + 1 < size && data[in + 1] == '\n') {
+        ++in;  // the '\n' starts the next run
+      } else {
+        data[out++] = data[in++];
+      }
+    }
+    buffer_.resize(out);
+    return out;
+  }
+
+  std::istream& in_;
+  const size_t chunk_;
+  std::vector<char> buffer_;
+  size_t pos_ = 0;  // next piece
+  size_t end_ = 0;  // end of the collapsed text handed out so far
+  bool eof_ = false;
+};
 
 // image is already filled. loadedEnd is one past the highest address any data
 // record reached; records can come in any order.
-Outcome ParseHexText(std::string_view text, std::span<uint8_t> image, uint32_t& loadedEnd) {
+Outcome ParseHexText(PieceReader& text, std::span<uint8_t> image, uint32_t& loadedEnd) {
   uint64_t base = 0;  // type 02 and type 04 replace each other
   uint64_t end = 0;
   std::array<uint8_t, kMaxRecordBytes> bytes{};
-  size_t pos = 0;
-  while (pos < text.size()) {
-    const size_t room = std::min(kMaxPiece, text.size() - pos);
-    const char* start = text.data() + pos;
-    const char* lineFeed = static_cast<const char*>(std::memchr(start, '\n', room));
-    const size_t length = lineFeed ? static_cast<size_t>(lineFeed - start) + 1 : room;
-    const std::string_view piece(start, length);
-    pos += length;
-
+  std::string_view piece;
+  while (text.Next(piece)) {
     const std::string_view record = TrimToRecordMark(piece);
     if (record.empty()) continue;
     const std::string_view digits = record.substr(1);
@@ -159,8 +211,16 @@ bool IsBinaryName(std::string_view path) {
 }
 
 std::string_view TrimToRecordMark(std::string_view line) {
-  const size_t mark = line.rfind(':');
-  return mark == std::string_view::npos ? std::string_view() : line.substr(mark);
+  // memchr forwards beats a byte-by-byte search backwards: a record line
+  // holds its one mark at the front.
+  const char* from = line.data();
+  const char* const end = from + line.size();
+  const char* mark = nullptr;
+  while (const void* hit = std::memchr(from, ':', static_cast<size_t>(end - from))) {
+    mark = static_cast<const char*>(hit);
+    from = mark + 1;
+  }
+  return mark ? line.substr(static_cast<size_t>(mark - line.data())) : std::string_view();
 }
 
 bool RecordLongEnough(std::string_view record, size_t minimum) {
@@ -185,27 +245,12 @@ size_t HexPairsToBytes(std::string_view text, std::span<uint8_t> out) {
   return count;
 }
 
-void LoadCodeFromBuffer(AppContext& ctx, bool binary, std::string contents) {
-  AppState& state = ctx.state;
-  state.linkError = 0;
-  Outcome outcome = Outcome::kNoCode;
-  uint32_t loadedEnd = 0;
-  if (binary) {
-    ResetImageToFill(state);
-    if (contents.size() > state.codeImage.size()) {
-      outcome = Outcome::kTooLarge;
-    } else {
-      std::memcpy(state.codeImage.data(), contents.data(), contents.size());
-      loadedEnd = static_cast<uint32_t>(contents.size());
-      outcome = loadedEnd == 0 ? Outcome::kNoCode : Outcome::kLoaded;
-    }
-  } else {
-    ctx.window.SetText(id::kStatusLine, kLoadInProgress);
-    ResetImageToFill(state);
-    CollapseLineEnds(contents);
-    outcome = ParseHexText(contents, state.codeImage, loadedEnd);
-  }
+namespace {
 
+// Ends a load that got as far as the image: the outcome's status, or the
+// loaded range and its checksum.
+void Finish(AppContext& ctx, Outcome outcome, uint32_t loadedEnd) {
+  AppState& state = ctx.state;
   switch (outcome) {
     case Outcome::kBadChecksum:
       return Fail(ctx, kLoadBadChecksum);
@@ -226,17 +271,50 @@ void LoadCodeFromBuffer(AppContext& ctx, bool binary, std::string contents) {
   ShowImageChecksum(ctx);
 }
 
+void LoadHexText(AppContext& ctx, std::istream& in) {
+  ctx.state.linkError = 0;
+  ctx.window.SetText(id::kStatusLine, kLoadInProgress);
+  ResetImageToFill(ctx.state);
+  PieceReader text(in);
+  uint32_t loadedEnd = 0;
+  const Outcome outcome = ParseHexText(text, ctx.state.codeImage, loadedEnd);
+  if (text.Failed()) return Fail(ctx, kLoadTextOpenFailed);
+  Finish(ctx, outcome, loadedEnd);
+}
+
+void LoadBinary(AppContext& ctx, const std::string& contents) {
+  AppState& state = ctx.state;
+  state.linkError = 0;
+  ResetImageToFill(state);
+  if (contents.size() > state.codeImage.size()) return Finish(ctx, Outcome::kTooLarge, 0);
+  std::memcpy(state.codeImage.data(), contents.data(), contents.size());
+  const auto loadedEnd = static_cast<uint32_t>(contents.size());
+  Finish(ctx, loadedEnd == 0 ? Outcome::kNoCode : Outcome::kLoaded, loadedEnd);
+}
+
+}  // namespace
+
+void LoadCodeFromBuffer(AppContext& ctx, bool binary, std::string contents) {
+  if (binary) return LoadBinary(ctx, contents);
+  std::istringstream in(std::move(contents));
+  LoadHexText(ctx, in);
+}
+
 void LoadCodeFile(AppContext& ctx) {
   ctx.state.linkError = 0;
   const std::string path = ctx.window.GetText(id::kFilePath);
   if (path.empty()) return Fail(ctx, kLoadNoPath);
 
-  const bool binary = IsBinaryName(path);
+  if (!IsBinaryName(path)) {
+    std::error_code error;
+    std::ifstream in;
+    if (!std::filesystem::is_directory(Utf8Path(path), error)) in.open(Utf8Path(path), std::ios::binary);
+    if (!in.is_open()) return Fail(ctx, kLoadTextOpenFailed);
+    return LoadHexText(ctx, in);
+  }
   std::string contents;
-  const size_t limit = binary ? ctx.state.codeImage.size() : std::numeric_limits<size_t>::max() - 1;
-  switch (ReadWholeFile(Utf8Path(path), limit, contents)) {
+  switch (ReadWholeFile(Utf8Path(path), ctx.state.codeImage.size(), contents)) {
     case ReadResult::kCannotRead:
-      if (!binary) return Fail(ctx, kLoadTextOpenFailed);
       ResetImageToFill(ctx.state);
       return Fail(ctx, kLoadBinaryOpenFailed);
     case ReadResult::kTooLarge:
@@ -245,7 +323,7 @@ void LoadCodeFile(AppContext& ctx) {
     case ReadResult::kRead:
       break;
   }
-  LoadCodeFromBuffer(ctx, binary, std::move(contents));
+  LoadBinary(ctx, contents);
 }
 
 bool ChooseCodeFile(AppContext& ctx) {

@@ -10,6 +10,16 @@
 // screenshots), KOVRA_SIM_CONTROL (the simulator's control FIFO).
 // Every change of the status line is printed as "status: TEXT". The exit
 // status is 0 when every step passed; the first failing step ends the run.
+//
+// Steps, one a line (ID a control id, MS a limit in milliseconds, TEXT the
+// rest of the line):
+//   launch | expect-title TEXT | expect[-prefix] ID TEXT | wait[-prefix] ID MS TEXT
+//   expect-checked|expect-enabled|expect-visible ID 0|1
+//   click ID | dblclick ID [X Y] | key ID NAME | type ID TEXT | select ID INDEX
+//   box MS BUTTON TEXT | no-box [MS] | wait-dialog MS TEXT | file-dialog PATH
+//   dialog-type ID TEXT | dialog-expect ID TEXT | dialog-press ID | syscommand N
+//   sim COMMAND | sleep MS | idle MS | shot NAME | ping-start | ping-stop
+//   wait-exit [MS] | expect-running [MS]
 #include <windows.h>
 
 #include <atomic>
@@ -226,6 +236,9 @@ class Driver {
       const std::string now = TextOf(Control(id));
       const bool ok = verb == "expect" ? now == text : now.rfind(text, 0) == 0;
       if (!ok) throw StepFailed("control " + std::to_string(id) + " reads \"" + now + "\"");
+    } else if (verb == "expect-title") {
+      const std::string title = TextOf(Main());
+      if (title != rest()) throw StepFailed("the caption reads \"" + title + "\"");
     } else if (verb == "expect-checked" || verb == "expect-enabled" || verb == "expect-visible") {
       const int id = number();
       const bool want = number() != 0;

@@ -149,6 +149,11 @@ TEST_F(CodeLoader, LoadsWhereTheRecordsSay) {
       {"long.hex", std::string(1023, 'x') + kPlain, "0003", {{0, 0x12}}},
       // The foreign character falls into the next piece, so the record loads.
       {"pieces.hex", kPlain + std::string(1004, '0') + "Z", "0003", {{0, 0x12}}},
+      // Text is read 64 KiB at a time: the short record's CR LF must still
+      // read as one line feed with the CR last in a chunk or the LF first.
+      {"cr-last.hex", std::string(65517, 'x') + "\n:0400000012345678\r\n" + Data(5, {9}), "0005", {{0, 0xFF}, {5, 9}}},
+      {"lf-first.hex", std::string(65518, 'x') + "\n:0400000012345678\r\n" + Data(5, {9}), "0005", {{0, 0xFF}, {5, 9}}},
+      {"record-across.hex", std::string(65526, 'x') + "\r\n" + kPlain + "\r\n" + Data(4, {9}), "0004", {{3, 0x78}}},
       {"one.bin", "\x42", "0000", {{0, 0x42}, {1, 0xFF}}},
       {"three.BIN", Str(Seq(300)), "012B", {{0x12B, 0x2D}, {0x12C, 0xFF}}},
       {"mixed.Bin", kPlain, "0012", {{0, ':'}}},

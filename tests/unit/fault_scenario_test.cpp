@@ -46,6 +46,11 @@ std::string CaseName(const ::testing::TestParamInfo<MatrixCase>& info) {
          NumberToText(info.param.code, 16, 16, 2);
 }
 
+// Test logs name the case instead of dumping its bytes.
+void PrintTo(const MatrixCase& c, std::ostream* os) {
+  *os << CaseName(::testing::TestParamInfo<MatrixCase>(c, 0));
+}
+
 class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
 
 TEST_P(FaultMatrix, StopsAtTheFailingStep) {

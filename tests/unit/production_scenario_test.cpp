@@ -48,6 +48,8 @@ struct OptionCase {
   std::vector<uint8_t> commands;               // the chip commands of one run, in order
   bool readProtected, ldcProtected, writeProtected, smart;
 };
+// Test logs name the case instead of dumping its bytes.
+void PrintTo(const OptionCase& c, std::ostream* os) { *os << c.name; }
 
 class ProductionDay : public ::testing::TestWithParam<OptionCase> {};
 

@@ -29,6 +29,8 @@ struct ControlCase {
   bool ok;  // of the last line
   bool (*check)(Programmer&);
 };
+// Test logs name the case instead of dumping its bytes.
+void PrintTo(const ControlCase& c, std::ostream* os) { *os << c.name; }
 
 class SimControlTest : public ::testing::TestWithParam<ControlCase> {};
 

@@ -24,6 +24,8 @@ struct AnswerFaultCase {
   std::vector<uint8_t> verdict;
   uint8_t code = 0x07;
 };
+// Test logs name the case instead of dumping its bytes.
+void PrintTo(const AnswerFaultCase& c, std::ostream* os) { *os << c.name; }
 
 class SimAnswerFaultTest : public ::testing::TestWithParam<AnswerFaultCase> {};
 

@@ -19,6 +19,8 @@ struct OpenCase {
   const char* port;
   bool opens;
 };
+// Test logs name the case instead of dumping its bytes.
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
 class SimPortOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
@@ -185,6 +187,8 @@ struct SettingsCase {
   bool ok;
   SerialSettings expected;
 };
+// Test logs name the case instead of dumping its bytes.
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
 
 class SimPortSettingsTest : public ::testing::TestWithParam<SettingsCase> {};
 

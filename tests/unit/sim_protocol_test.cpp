@@ -33,6 +33,8 @@ struct BadFrameCase {
   std::vector<uint8_t> data = {};  // what the command takes from the host
   uint32_t runsMs = 0;
 };
+// Test logs name the case instead of dumping its bytes.
+void PrintTo(const BadFrameCase& c, std::ostream* os) { *os << c.name; }
 
 class SimBadFrameTest : public ::testing::TestWithParam<BadFrameCase> {};
 
@@ -142,6 +144,8 @@ struct PaddingCase {
   std::vector<uint8_t> extra;
   bool misuse;
 };
+// Test logs name the case instead of dumping its bytes.
+void PrintTo(const PaddingCase& c, std::ostream* os) { *os << c.name; }
 
 class SimPaddingTest : public ::testing::TestWithParam<PaddingCase> {};
 
