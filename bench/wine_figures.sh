@@ -15,15 +15,9 @@ mkdir -p "$work"
 trap stop_app_env EXIT
 start_xvfb 90
 prepare_app_prefix "$PWD/data" fresh
-start_sim build/native/sim/kovra-sim "$work" --timing real --chip otp --rom-size 0x8000
-resolve_control_names bench/wine_figures.drive "$work/script.drive"
-sed -i "s|@DATA@|$(winepath -w "$PWD/data" | sed 's/\\/\\\\/g')|g" "$work/script.drive"
-
-KOVRA_EXE=$(winepath -w build/windows/src/win32/kovra.exe) \
-KOVRA_SHOTS=$(winepath -w "$work") \
-KOVRA_SIM_CONTROL=$(winepath -w "$work/sim.control") \
-  wine build/windows/tests/e2e/kovra-drive.exe "$(winepath -w "$work/script.drive")" 2>/dev/null |
-  stdbuf -oL tr -d '\r' >"$work/driver.out" &
+# shellcheck disable=SC2046
+start_sim build/native/sim/kovra-sim "$work" $(sim_options bench/wine_figures.drive)
+run_drive bench/wine_figures.drive build/windows "$work" "$work" >"$work/driver.out" &
 driver=$!
 
 # CPU time (user + system) of the processes whose command line matches, in

@@ -93,14 +93,34 @@ stop_app_env() {
   fi
 }
 
-# Scenario scripts name controls as the code does (kStatusLine,
-# IDC_SUCCESS_START, ...); kovra-drive takes numbers.
-resolve_control_names() {
-  local script=$1 out=$2
-  sed -E "$(
+# The kovra-sim options a drive script asks for on its first line
+# ("# sim: OPTIONS").
+sim_options() {
+  sed -nE '1s/^# sim: //p' "$1"
+}
+
+# Plays a drive script through kovra-drive.exe against the program of the
+# Windows build folder; screenshots go to SHOTS, the simulator is the one
+# start_sim started in WORK. Scripts name controls as the code does
+# (kStatusLine, IDC_SUCCESS_START, ...) and files through @REPO@ (for the
+# simulator), @DATA@ and @WORK@ (for the program). Prints the driver's
+# lines as they come; returns its exit status.
+run_drive() {
+  local script=$1 windows=$2 work=$3 shots=$4
+  local names data workpath
+  names=$(
     sed -nE 's/^inline constexpr int (k[A-Za-z0-9]+) = ([0-9]+);.*/s\/\\<\1\\>\/\2\/g/p' src/app/control_ids.h
     sed -nE 's/^#define (IDC_[A-Z0-9_]+) (-?[0-9]+).*/s\/\\<\1\\>\/\2\/g/p' src/win32/resource.h
-  )" "$script" >"$out"
+  )
+  data=$(winepath -w "$PWD/data" | sed 's/\\/\\\\/g')
+  workpath=$(winepath -w "$work" | sed 's/\\/\\\\/g')
+  sed -E "$names; s|@REPO@|$PWD|g; s|@DATA@|$data|g; s|@WORK@|$workpath|g" "$script" >"$work/script.drive"
+  KOVRA_EXE=$(winepath -w "$windows/src/win32/kovra.exe") \
+  KOVRA_SHOTS=$(winepath -w "$shots") \
+  KOVRA_SIM_CONTROL=$(winepath -w "$work/sim.control") \
+    wine "$windows/tests/e2e/kovra-drive.exe" "$(winepath -w "$work/script.drive")" 2>"$work/driver.err" |
+    stdbuf -oL tr -d '\r'
+  return "${PIPESTATUS[0]}"
 }
 
 # The driver's screenshots as PNG.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <istream>
@@ -176,20 +175,16 @@ ReadResult ReadWholeFile(const std::filesystem::path& path, size_t limit, std::s
   // One byte more than the size so that one read meets the end of the file.
   constexpr size_t kChunk = size_t{1} << 16;
   size_t want = error ? kChunk : static_cast<size_t>(size) + 1;
-  try {
-    out.clear();
-    for (;;) {
-      const size_t old = out.size();
-      out.resize(old + want);
-      in.read(out.data() + old, static_cast<std::streamsize>(want));
-      const size_t got = static_cast<size_t>(in.gcount());
-      out.resize(old + got);
-      if (out.size() > limit) return ReadResult::kTooLarge;
-      if (got < want) break;
-      want = kChunk;
-    }
-  } catch (const std::exception&) {
-    return ReadResult::kCannotRead;  // no memory for a file that size
+  out.clear();
+  for (;;) {
+    const size_t old = out.size();
+    out.resize(old + want);
+    in.read(out.data() + old, static_cast<std::streamsize>(want));
+    const size_t got = static_cast<size_t>(in.gcount());
+    out.resize(old + got);
+    if (out.size() > limit) return ReadResult::kTooLarge;
+    if (got < want) break;
+    want = kChunk;
   }
   return in.bad() ? ReadResult::kCannotRead : ReadResult::kRead;
 }

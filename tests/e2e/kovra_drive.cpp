@@ -132,6 +132,11 @@ BOOL CALLBACK CollectStatics(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
+// A control's text is the expected one, or begins with it.
+bool Reads(const std::string& now, const std::string& text, bool prefix) {
+  return prefix ? now.rfind(text, 0) == 0 : now == text;
+}
+
 UINT VirtualKey(const std::string& name) {
   static const std::map<std::string, UINT> keys = {
       {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"SPACE", VK_SPACE}, {"UP", VK_UP},        {"DOWN", VK_DOWN},
@@ -224,7 +229,7 @@ class Driver {
       const DWORD ms = static_cast<DWORD>(number());
       const std::string text = rest();
       const bool prefix = verb == "wait-prefix";
-      auto matches = [&](const std::string& now) { return prefix ? now.rfind(text, 0) == 0 : now == text; };
+      auto matches = [&](const std::string& now) { return Reads(now, text, prefix); };
       WaitFor(ms, "control " + std::to_string(id) + " to read \"" + text + "\"", [&] {
         if (id == kStatusLine) return TakeStatus(matches);
         return matches(TextOf(Control(id)));
@@ -234,8 +239,8 @@ class Driver {
       const int id = number();
       const std::string text = rest();
       const std::string now = TextOf(Control(id));
-      const bool ok = verb == "expect" ? now == text : now.rfind(text, 0) == 0;
-      if (!ok) throw StepFailed("control " + std::to_string(id) + " reads \"" + now + "\"");
+      if (!Reads(now, text, verb == "expect-prefix"))
+        throw StepFailed("control " + std::to_string(id) + " reads \"" + now + "\"");
     } else if (verb == "expect-title") {
       const std::string title = TextOf(Main());
       if (title != rest()) throw StepFailed("the caption reads \"" + title + "\"");

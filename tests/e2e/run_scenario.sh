@@ -27,21 +27,10 @@ trap stop_app_env EXIT
 # command, keeps the display it found.
 start_xvfb 90 || exit 1
 prepare_app_prefix "$PWD/data" fresh
-sim_options=$(sed -nE '1s/^# sim: //p' "$scenario")
-# shellcheck disable=SC2086
-start_sim "$sim" "$work" $sim_options || exit 1
+# shellcheck disable=SC2046
+start_sim "$sim" "$work" $(sim_options "$scenario") || exit 1
 
-resolve_control_names "$scenario" "$work/script.drive"
-# Scripts name files through @REPO@ (for the simulator), @DATA@ and @WORK@
-# (for the program).
-sed -i "s|@REPO@|$PWD|g; s|@DATA@|$(winepath -w "$PWD/data" | sed 's/\\/\\\\/g')|g; s|@WORK@|$(winepath -w "$work" | sed 's/\\/\\\\/g')|g" \
-  "$work/script.drive"
-
-KOVRA_EXE=$(winepath -w "$windows/src/win32/kovra.exe") \
-KOVRA_SHOTS=$(winepath -w "$shots") \
-KOVRA_SIM_CONTROL=$(winepath -w "$work/sim.control") \
-  wine "$windows/tests/e2e/kovra-drive.exe" "$(winepath -w "$work/script.drive")" 2>"$work/driver.err" |
-  tr -d '\r' | tee "$work/driver.out"
+run_drive "$scenario" "$windows" "$work" "$shots" | tee "$work/driver.out"
 status=${PIPESTATUS[0]}
 convert_shots "$shots"
 if [ "$status" -ne 0 ]; then
