@@ -13,6 +13,10 @@ constexpr size_t kReadChunk = 16;
 // Writes that move nothing this many times in a row mean a dead port.
 constexpr int kMaxStalledWrites = 20;
 constexpr const char* kAppCaption = "Kovra V3.0C";
+// The frame's time on the line: 21 bytes of 11 bits at 38400 baud, rounded up.
+constexpr uint32_t kFrameLineMs = (kRequestFrameSize * 11 * 1000 + 38400 - 1) / 38400;
+// What the bridge and the system may add before the drain is reported.
+constexpr uint32_t kDrainMarginMs = 100;
 
 void ReportInvalidPort(AppContext& ctx) {
   ctx.window.ShowMessageBox({kTextPortInvalid, kAppCaption, MbButtons::Ok, MbIcon::None});
@@ -111,9 +115,12 @@ void BuildRequestFrame(AppContext& ctx) {
 
 bool ExchangeRequest(AppContext& ctx) {
   ctx.state.linkError = 0;
+  ctx.port.ArmTransmitEmpty();
   WriteBytes(ctx, ctx.state.requestFrame.data(), kRequestFrameSize);
   if (ctx.state.linkError) return false;
-  ctx.port.WaitTransmitEmpty();
+  // Bounded: an event that never comes costs this wait, never the link.
+  // Whether the frame got through, its answer tells.
+  ctx.port.WaitTransmitEmpty(kFrameLineMs + kDrainMarginMs);
   ctx.clock.SleepMs(50);
   // What the programmer answers to the frame is its own business; only
   // that all 21 bytes come matters.

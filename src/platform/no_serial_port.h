@@ -15,7 +15,8 @@ class NoSerialPort : public SerialPort {
   bool Purge() override { return false; }
   bool Configure(std::string_view, SerialSettings&) override { return false; }
   bool GetModemStatus(uint32_t&) override { return false; }
-  bool WaitTransmitEmpty() override { return false; }
+  bool ArmTransmitEmpty() override { return false; }
+  bool WaitTransmitEmpty(uint32_t) override { return false; }
   size_t Write(const uint8_t*, size_t) override { return 0; }
   size_t Read(uint8_t*, size_t) override { return 0; }
 };

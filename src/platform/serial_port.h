@@ -48,8 +48,12 @@ class SerialPort {
   virtual bool Configure(std::string_view settingsText, SerialSettings& settings) = 0;
   // False when the status cannot be read; modemStatus is then untouched.
   virtual bool GetModemStatus(uint32_t& modemStatus) = 0;
-  // Waits until the output buffer has drained.
-  virtual bool WaitTransmitEmpty() = 0;
+  // Arms the transmit-empty event. Armed before a write, a drain that
+  // comes before the wait is not missed.
+  virtual bool ArmTransmitEmpty() = 0;
+  // Waits, at most timeoutMs, for the output to drain since the event was
+  // armed. False when it did not come in time.
+  virtual bool WaitTransmitEmpty(uint32_t timeoutMs) = 0;
 
   // Byte counts actually moved; 0 on time-out or failure.
   virtual size_t Write(const uint8_t* data, size_t count) = 0;

@@ -6,18 +6,33 @@
 
 namespace kovra::win32 {
 
-Win32SerialPort::~Win32SerialPort() { Close(); }
+Win32SerialPort::Win32SerialPort()
+    : ioEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), commEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+Win32SerialPort::~Win32SerialPort() {
+  Close();
+  CloseHandle(ioEvent_);
+  CloseHandle(commEvent_);
+}
 
 bool Win32SerialPort::Open(std::string_view name) {
   Close();
   // Names from COM10 on open only through the device namespace.
   const std::wstring path = L"\\\\.\\" + Widen(name);
-  handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  handle_ =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   return handle_ != INVALID_HANDLE_VALUE;
 }
 
 void Win32SerialPort::Close() {
-  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  if (handle_ == INVALID_HANDLE_VALUE) return;
+  if (commWaitPending_) {
+    CancelIoEx(handle_, &commWait_);
+    DWORD ignored = 0;
+    GetOverlappedResult(handle_, &commWait_, &ignored, TRUE);
+    commWaitPending_ = false;
+  }
+  CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
 }
 
@@ -64,22 +79,61 @@ bool Win32SerialPort::GetModemStatus(uint32_t& modemStatus) {
   return true;
 }
 
-bool Win32SerialPort::WaitTransmitEmpty() {
-  if (!SetCommMask(handle_, EV_TXEMPTY)) return false;
-  DWORD events = 0;
-  return WaitCommEvent(handle_, &events, nullptr) != 0;
+bool Win32SerialPort::ArmTransmitEmpty() {
+  // A wait left over from a drain that never came goes first.
+  if (commWaitPending_) {
+    if (WaitForSingleObject(commEvent_, 0) != WAIT_OBJECT_0) return false;
+    DWORD ignored = 0;
+    GetOverlappedResult(handle_, &commWait_, &ignored, FALSE);
+    commWaitPending_ = false;
+  }
+  return SetCommMask(handle_, EV_TXEMPTY) != 0;
+}
+
+bool Win32SerialPort::WaitTransmitEmpty(uint32_t timeoutMs) {
+  if (commWaitPending_) return false;
+  commWait_ = {};
+  commWait_.hEvent = commEvent_;
+  ResetEvent(commEvent_);
+  commEvents_ = 0;
+  if (WaitCommEvent(handle_, &commEvents_, &commWait_)) return (commEvents_ & EV_TXEMPTY) != 0;
+  if (GetLastError() != ERROR_IO_PENDING) return false;
+  DWORD ignored = 0;
+  if (WaitForSingleObject(commEvent_, timeoutMs) == WAIT_OBJECT_0) {
+    return GetOverlappedResult(handle_, &commWait_, &ignored, FALSE) && (commEvents_ & EV_TXEMPTY) != 0;
+  }
+  // A new mask ends a pending wait; cancelling is the fallback.
+  SetCommMask(handle_, 0);
+  if (WaitForSingleObject(commEvent_, 100) != WAIT_OBJECT_0) {
+    CancelIoEx(handle_, &commWait_);
+    if (WaitForSingleObject(commEvent_, 100) != WAIT_OBJECT_0) {
+      commWaitPending_ = true;
+      return false;
+    }
+  }
+  GetOverlappedResult(handle_, &commWait_, &ignored, FALSE);
+  return false;
+}
+
+template <typename Start>
+DWORD Win32SerialPort::Complete(Start start) {
+  OVERLAPPED io{};
+  io.hEvent = ioEvent_;
+  ResetEvent(ioEvent_);
+  if (!start(&io) && GetLastError() != ERROR_IO_PENDING) return 0;
+  // The port's time-outs end the call; this waits for that end.
+  DWORD moved = 0;
+  GetOverlappedResult(handle_, &io, &moved, TRUE);
+  return moved;
 }
 
 size_t Win32SerialPort::Write(const uint8_t* data, size_t count) {
-  DWORD written = 0;
-  WriteFile(handle_, data, static_cast<DWORD>(count), &written, nullptr);
-  return written;
+  return Complete(
+      [&](OVERLAPPED* io) { return WriteFile(handle_, data, static_cast<DWORD>(count), nullptr, io) != 0; });
 }
 
 size_t Win32SerialPort::Read(uint8_t* data, size_t count) {
-  DWORD read = 0;
-  ReadFile(handle_, data, static_cast<DWORD>(count), &read, nullptr);
-  return read;
+  return Complete([&](OVERLAPPED* io) { return ReadFile(handle_, data, static_cast<DWORD>(count), nullptr, io) != 0; });
 }
 
 }  // namespace kovra::win32

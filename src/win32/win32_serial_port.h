@@ -6,10 +6,15 @@
 
 namespace kovra::win32 {
 
-// A COM port through the system's comm functions, synchronous I/O.
+// A COM port through the system's comm functions. The handle is opened for
+// overlapped I/O so that the transmit-empty wait can be bounded; reads and
+// writes still complete before they return, under the port's time-outs.
 class Win32SerialPort : public SerialPort {
  public:
+  Win32SerialPort();
   ~Win32SerialPort() override;
+  Win32SerialPort(const Win32SerialPort&) = delete;
+  Win32SerialPort& operator=(const Win32SerialPort&) = delete;
   bool Open(std::string_view name) override;
   void Close() override;
   bool IsOpen() const override;
@@ -18,13 +23,25 @@ class Win32SerialPort : public SerialPort {
   bool Purge() override;
   bool Configure(std::string_view settingsText, SerialSettings& settings) override;
   bool GetModemStatus(uint32_t& modemStatus) override;
-  bool WaitTransmitEmpty() override;
+  bool ArmTransmitEmpty() override;
+  bool WaitTransmitEmpty(uint32_t timeoutMs) override;
   size_t Write(const uint8_t* data, size_t count) override;
   size_t Read(uint8_t* data, size_t count) override;
 
  private:
+  // Starts an overlapped call through `start` and waits for its end.
+  template <typename Start>
+  DWORD Complete(Start start);
+
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   DCB dcb_{};
+  HANDLE ioEvent_;
+  HANDLE commEvent_;
+  // The comm-event wait's record outlives a wait that had to be cancelled,
+  // for the system may still write into it.
+  OVERLAPPED commWait_{};
+  DWORD commEvents_ = 0;
+  bool commWaitPending_ = false;
 };
 
 }  // namespace kovra::win32

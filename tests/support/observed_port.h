@@ -9,13 +9,15 @@
 namespace kovra::test {
 
 // Passes everything to another port and lets a test watch (and act on)
-// what the host writes: every write, and every request frame by its code.
+// what the host writes: every write, and every request frame by its code;
+// and before every read.
 class ObservedPort : public SerialPort {
  public:
   explicit ObservedPort(SerialPort& inner) : inner_(inner) {}
 
   std::function<void(uint8_t code)> onFrame;
   std::function<void(const uint8_t* data, size_t count)> onWrite;
+  std::function<void()> onRead;
 
   bool Open(std::string_view name) override { return inner_.Open(name); }
   void Close() override { inner_.Close(); }
@@ -25,11 +27,14 @@ class ObservedPort : public SerialPort {
   bool Purge() override { return inner_.Purge(); }
   bool Configure(std::string_view text, SerialSettings& s) override { return inner_.Configure(text, s); }
   bool GetModemStatus(uint32_t& status) override { return inner_.GetModemStatus(status); }
-  bool WaitTransmitEmpty() override { return inner_.WaitTransmitEmpty(); }
-  size_t Read(uint8_t* data, size_t count) override { return inner_.Read(data, count); }
+  bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
+  bool WaitTransmitEmpty(uint32_t timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
+  size_t Read(uint8_t* data, size_t count) override {
+    if (onRead) onRead();
+    return inner_.Read(data, count);
+  }
   size_t Write(const uint8_t* data, size_t count) override {
-    const bool frame =
-        count == kRequestFrameSize && std::string_view(reinterpret_cast<const char*>(data), 4) == "STAR";
+    const bool frame = count == kRequestFrameSize && std::string_view(reinterpret_cast<const char*>(data), 4) == "STAR";
     if (frame && onFrame) onFrame(data[20]);
     if (!frame && onWrite) onWrite(data, count);
     return inner_.Write(data, count);

@@ -81,8 +81,9 @@ class RawHost {
 
   void SendFrame(const FrameFields& fields) {
     const auto frame = MakeFrame(fields);
+    port_.ArmTransmitEmpty();
     Write(std::vector<uint8_t>(frame.begin(), frame.end()));
-    port_.WaitTransmitEmpty();
+    port_.WaitTransmitEmpty(1000);
   }
 
   size_t Write(const std::vector<uint8_t>& bytes) { return port_.Write(bytes.data(), bytes.size()); }

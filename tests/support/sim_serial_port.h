@@ -98,7 +98,7 @@ class SimBridge {
 
   SimBridge(sim::Programmer& programmer, MemoryRegistry& registry, VirtualClock& clock, Options options = {})
       : programmer_(programmer), registry_(registry), clock_(clock), options_(std::move(options)) {
-    registry_.WriteString(kSerialPortMapKey, ValueName(), options_.comName);
+    registry_.WriteString(Hive::kMachine, kSerialPortMapKey, ValueName(), options_.comName);
   }
 
   ~SimBridge() {
@@ -120,7 +120,7 @@ class SimBridge {
   void Unplug() {
     if (!plugged_.exchange(false)) return;
     ++generation_;
-    registry_.DeleteValue(kSerialPortMapKey, ValueName());
+    registry_.DeleteValue(Hive::kMachine, kSerialPortMapKey, ValueName());
     programmer_.PowerOff(clock_.NowUs());
   }
 
@@ -131,7 +131,7 @@ class SimBridge {
       line_ = SerialSettings{9600, 8, 'N', 1, false, false};
     }
     programmer_.PowerOn(clock_.NowUs());
-    registry_.WriteString(kSerialPortMapKey, ValueName(), options_.comName);
+    registry_.WriteString(Hive::kMachine, kSerialPortMapKey, ValueName(), options_.comName);
   }
 
   // At a moment of virtual time, whichever thread moves time past it.
@@ -272,11 +272,23 @@ class SimSerialPort : public SerialPort {
     return true;
   }
 
-  bool WaitTransmitEmpty() override {
+  bool ArmTransmitEmpty() override {
     if (!Alive()) return false;
+    armedAtUs_ = clock_.NowUs();
+    return true;
+  }
+
+  // The event is a drain that ends after the mask was set: armed only once
+  // the output had drained, the wait runs out, as on the system.
+  bool WaitTransmitEmpty(uint32_t timeoutMs) override {
+    if (!Alive()) return false;
+    const uint64_t deadline = clock_.NowUs() + uint64_t{timeoutMs} * 1000;
     sim::Programmer* p = Device();
-    WaitUntil(p != nullptr ? p->TransmitIdleUs() : plainLineFree_);
-    return Alive();
+    const uint64_t drained = p != nullptr ? p->TransmitIdleUs() : plainLineFree_;
+    const bool comes = armedAtUs_ && *armedAtUs_ < drained && drained <= deadline;
+    armedAtUs_.reset();
+    WaitUntil(comes ? drained : deadline);
+    return comes && Alive();
   }
 
   size_t Write(const uint8_t* data, size_t count) override {
@@ -415,6 +427,7 @@ class SimSerialPort : public SerialPort {
   uint32_t outputQueue_ = 0;
   uint64_t plainLineFree_ = 0;
   bool lineNoted_ = false;
+  std::optional<uint64_t> armedAtUs_;
   Counters counters_;
 };
 

@@ -154,9 +154,10 @@ TEST_F(SimPortTest, PurgeDropsWhatArrivedButNotWhatIsStillOnTheLine) {
 
 TEST_F(SimPortTest, WriteReturnsWhenItsBytesHaveLeft) {
   const uint64_t start = w.clock.NowUs();
+  ASSERT_TRUE(w.rig.port.ArmTransmitEmpty());
   EXPECT_EQ(w.host.Write(std::vector<uint8_t>(21, 0)), 21u);
   EXPECT_EQ(w.clock.NowUs() - start, 6016u) << "21 bytes of 11 bits at 38400 baud";
-  EXPECT_TRUE(w.rig.port.WaitTransmitEmpty());
+  EXPECT_TRUE(w.rig.port.WaitTransmitEmpty(100));
   EXPECT_EQ(w.clock.NowUs() - start, 6016u);
 }
 
@@ -173,9 +174,10 @@ TEST(SimPortFifoTest, BridgeWithABufferTakesBytesAheadOfTheLine) {
   SimRig rig(clock, registry, {.transmitFifo = 64});
   RawHost host(rig.port, clock);
   ASSERT_TRUE(host.Open());
+  ASSERT_TRUE(rig.port.ArmTransmitEmpty());
   EXPECT_EQ(host.Write(std::vector<uint8_t>(21, 0)), 21u);
   EXPECT_EQ(clock.NowUs(), 0u);
-  EXPECT_TRUE(rig.port.WaitTransmitEmpty());
+  EXPECT_TRUE(rig.port.WaitTransmitEmpty(100));
   EXPECT_EQ(clock.NowUs(), 6016u);
   EXPECT_EQ(host.Write(std::vector<uint8_t>(100, 0)), 100u);
   EXPECT_EQ(clock.NowUs(), 6016u + rig.programmer.WireUs(36)) << "waits until 64 are left";
