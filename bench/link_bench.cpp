@@ -44,9 +44,9 @@ struct World {
   World() {
     fs::create_directories(dir);
     std::ofstream(dir / "samlist.txt") << "NOSELEC OTP 0 VCC 5V 1\nKV86C99 OTP 0 12V 5V 1\n";
-    registry.WriteString(kSettingsKey, "setup", dir.string());
-    registry.WriteString(kSettingsKey, "chip", "KV86C99");
-    registry.WriteString(kSettingsKey, "com", "COM5");
+    registry.WriteString(Hive::kMachine, kSettingsKey, "setup", dir.string());
+    registry.WriteString(Hive::kMachine, kSettingsKey, "chip", "KV86C99");
+    registry.WriteString(Hive::kMachine, kSettingsKey, "com", "COM5");
     InitializeMainWindow(ctx);
     window.SetChecked(id::kDebugMode, false);
     OnTimerTick(ctx);

@@ -4,6 +4,7 @@
 
 APP_PACKAGES=(xvfb imagemagick fonts-wqy-microhei x11-utils)
 SETTINGS_KEY='HKLM\Software\Lentaro\KovraV30C'
+USER_SETTINGS_KEY='HKCU\Software\Lentaro\KovraV30C'
 
 # A Chinese-capable font behind the dialog font names (SimSun is the face of
 # the status line and the number fields), and the installation folder,
@@ -24,7 +25,10 @@ prepare_app_prefix() {
     done
     touch "$WINEPREFIX/.kovra-fonts"
   fi
-  [ "$fresh" = fresh ] && wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
+  if [ "$fresh" = fresh ]; then
+    wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
+    wine reg delete "$USER_SETTINGS_KEY" /f >/dev/null 2>&1
+  fi
   wine reg add "$SETTINGS_KEY" /v setup /t REG_SZ /d "$(winepath -w "$data")" /f >/dev/null 2>&1
 }
 
@@ -91,6 +95,15 @@ stop_app_env() {
     wait "$XVFB_PID" 2>/dev/null
     XVFB_PID=""
   fi
+}
+
+# Protocol misuse that the simulator logged: each one fails the test.
+check_wire_log() {
+  local log=$1
+  grep -q '  note violation: ' "$log" 2>/dev/null || return 0
+  echo "FAILED: the simulator logged protocol violations:"
+  grep '  note violation: ' "$log" | head -n 20
+  return 1
 }
 
 # The kovra-sim options a drive script asks for on its first line

@@ -36,16 +36,23 @@ int FindChipEntry(MainWindow& w, std::string_view text) {
   return entry >= 0 ? entry : FindEntry(w, text, false);
 }
 
+// The user's own value; else one an older installation left for the
+// whole machine.
+std::optional<std::string> ReadSaved(Registry& reg, std::string_view name) {
+  std::optional<std::string> value = reg.ReadString(Hive::kUser, kSettingsKey, name);
+  return value ? value : reg.ReadString(Hive::kMachine, kSettingsKey, name);
+}
+
 }  // namespace
 
 void LoadSettings(AppContext& ctx) {
   Registry& reg = ctx.registry;
-  if (!reg.KeyExists(kSettingsKey)) return;
+  if (!reg.KeyExists(Hive::kUser, kSettingsKey) && !reg.KeyExists(Hive::kMachine, kSettingsKey)) return;
 
-  const std::optional<std::string> port = reg.ReadString(kSettingsKey, "com");
+  const std::optional<std::string> port = ReadSaved(reg, "com");
   ctx.state.currentPortName = port && port->size() <= kPortNameMax ? *port : kDefaultPort;
 
-  const std::string chip = ToUpperAscii(reg.ReadString(kSettingsKey, "chip").value_or("").substr(0, kChipValueMax));
+  const std::string chip = ToUpperAscii(ReadSaved(reg, "chip").value_or("").substr(0, kChipValueMax));
   int entry = FindChipEntry(ctx.window, chip);
   if (entry < 0) entry = FindChipEntry(ctx.window, kNoChipName);
   if (entry >= 0) ctx.window.ComboSelect(id::kChipCombo, entry);
@@ -53,10 +60,10 @@ void LoadSettings(AppContext& ctx) {
 
 void SaveSettings(AppContext& ctx) {
   Registry& reg = ctx.registry;
-  if (!reg.WriteString(kSettingsKey, "com", ctx.state.currentPortName)) return;
+  if (!reg.WriteString(Hive::kUser, kSettingsKey, "com", ctx.state.currentPortName)) return;
   const ChipRecord& chip = ctx.state.chipTable[static_cast<size_t>(SelectedChipIndex(ctx))];
   // The whole name: a 10-character cut can bring back a different chip.
-  reg.WriteString(kSettingsKey, "chip", chip.name);
+  reg.WriteString(Hive::kUser, kSettingsKey, "chip", chip.name);
 }
 
 }  // namespace kovra

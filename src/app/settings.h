@@ -4,8 +4,9 @@
 
 namespace kovra {
 
-// The program's own key under HKEY_LOCAL_MACHINE: the installation folder
-// ("setup", written by the installer) and the saved port and chip.
+// The program's own key: under HKEY_LOCAL_MACHINE the installation folder
+// ("setup", written by the installer); under HKEY_CURRENT_USER the saved
+// port and chip, which a standard user cannot write machine-wide.
 inline constexpr const char* kSettingsKey = "SoftWare\\Lentaro\\KovraV30C";
 
 // Restores the port name and the chip combo box selection. Runs once at

@@ -19,7 +19,7 @@ int ScanProlificPorts(AppContext& ctx) {
   size_t found = 0;
   for (int n = 0; n <= 255 && found < kPortRows; ++n) {
     std::string valueName = std::string(kBridgeValuePrefix) + std::to_string(n);
-    auto data = ctx.registry.ReadString(kSerialMapKey, valueName);
+    auto data = ctx.registry.ReadString(Hive::kMachine, kSerialMapKey, valueName);
     if (!data || data->empty() || data->size() > kMaxPortName) continue;
     s.portNames[found] = *data;
     s.deviceNames[found] = std::move(valueName);
@@ -36,7 +36,7 @@ bool IsPortPresent(AppContext& ctx) {
   s.currentPortName = ToUpperAscii(s.currentPortName);
   for (size_t row = 0; row < kPortRows && !s.portNames[row].empty(); ++row) {
     if (s.portNames[row] == s.currentPortName) {
-      return ctx.registry.ReadString(kSerialMapKey, s.deviceNames[row]).has_value();
+      return ctx.registry.ReadString(Hive::kMachine, kSerialMapKey, s.deviceNames[row]).has_value();
     }
   }
   return false;
@@ -46,11 +46,8 @@ bool OpenPort(AppContext& ctx, const std::string& name) {
   ctx.port.Close();
   if (!ctx.port.Open(name)) return false;
   ctx.port.SetQueues(65536, 65536);
-  ctx.port.SetTimeouts({.readInterval = 2,
-                        .readMultiplier = 2,
-                        .readConstant = 50,
-                        .writeMultiplier = 2,
-                        .writeConstant = 50});
+  ctx.port.SetTimeouts(
+      {.readInterval = 2, .readMultiplier = 2, .readConstant = 50, .writeMultiplier = 2, .writeConstant = 50});
   ctx.state.requestFrame.fill(0x55);
   BuildRequestFrame(ctx);
   ctx.state.operationCode() = kConnectProbe;

@@ -13,35 +13,39 @@ std::string Fold(std::string_view text) {
 
 }  // namespace
 
-bool MemoryRegistry::KeyExists(std::string_view key) {
+bool MemoryRegistry::KeyExists(Hive hive, std::string_view key) {
   std::lock_guard lock(mutex_);
-  return keys_.count(Fold(key)) != 0;
+  return keys_.count({hive, Fold(key)}) != 0;
 }
 
-std::optional<std::string> MemoryRegistry::ReadString(std::string_view key, std::string_view name) {
+std::optional<std::string> MemoryRegistry::ReadString(Hive hive, std::string_view key, std::string_view name) {
   std::lock_guard lock(mutex_);
-  auto it = values_.find({Fold(key), Fold(name)});
+  auto it = values_.find({hive, Fold(key), Fold(name)});
   if (it == values_.end()) return std::nullopt;
   const std::string& stored = it->second;
   return stored.substr(0, stored.find('\0'));
 }
 
-bool MemoryRegistry::WriteString(std::string_view key, std::string_view name, std::string_view value) {
+bool MemoryRegistry::WriteString(Hive hive, std::string_view key, std::string_view name, std::string_view value) {
   std::lock_guard lock(mutex_);
-  if (readOnly_) return false;
-  keys_.insert(Fold(key));
-  values_[{Fold(key), Fold(name)}] = std::string(value);
+  if (readOnly_.count(hive) != 0) return false;
+  keys_.insert({hive, Fold(key)});
+  values_[{hive, Fold(key), Fold(name)}] = std::string(value);
   return true;
 }
 
-void MemoryRegistry::DeleteValue(std::string_view key, std::string_view name) {
+void MemoryRegistry::DeleteValue(Hive hive, std::string_view key, std::string_view name) {
   std::lock_guard lock(mutex_);
-  values_.erase({Fold(key), Fold(name)});
+  values_.erase({hive, Fold(key), Fold(name)});
 }
 
-void MemoryRegistry::SetReadOnly(bool readOnly) {
+void MemoryRegistry::SetReadOnly(Hive hive, bool readOnly) {
   std::lock_guard lock(mutex_);
-  readOnly_ = readOnly;
+  if (readOnly) {
+    readOnly_.insert(hive);
+  } else {
+    readOnly_.erase(hive);
+  }
 }
 
 }  // namespace kovra

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "platform/registry.h"
 
@@ -13,19 +14,20 @@ namespace kovra {
 // the system's. Key and value names ignore case, as the system's do.
 class MemoryRegistry : public Registry {
  public:
-  bool KeyExists(std::string_view key) override;
-  std::optional<std::string> ReadString(std::string_view key, std::string_view name) override;
-  bool WriteString(std::string_view key, std::string_view name, std::string_view value) override;
+  bool KeyExists(Hive hive, std::string_view key) override;
+  std::optional<std::string> ReadString(Hive hive, std::string_view key, std::string_view name) override;
+  bool WriteString(Hive hive, std::string_view key, std::string_view name, std::string_view value) override;
 
-  void DeleteValue(std::string_view key, std::string_view name);
-  // Makes later writes fail, like a key without write rights.
-  void SetReadOnly(bool readOnly);
+  void DeleteValue(Hive hive, std::string_view key, std::string_view name);
+  // Makes later writes to the hive fail, like a key without write rights
+  // (a standard user and HKEY_LOCAL_MACHINE).
+  void SetReadOnly(Hive hive, bool readOnly);
 
  private:
   std::mutex mutex_;
-  std::set<std::string> keys_;
-  std::map<std::pair<std::string, std::string>, std::string> values_;
-  bool readOnly_ = false;
+  std::set<std::pair<Hive, std::string>> keys_;
+  std::map<std::tuple<Hive, std::string, std::string>, std::string> values_;
+  std::set<Hive> readOnly_;
 };
 
 }  // namespace kovra

@@ -11,13 +11,15 @@ namespace {
 
 class Key {
  public:
-  Key(std::string_view path, REGSAM access, bool create) {
+  Key(Hive hive, std::string_view path, REGSAM access, bool create) {
     const std::wstring wpath = Widen(path);
+    const HKEY root = hive == Hive::kMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    // The machine's values in the view a 64-bit program reads, whoever wrote them.
+    if (hive == Hive::kMachine) access |= KEY_WOW64_64KEY;
     if (create) {
-      ok_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, wpath.c_str(), 0, nullptr, 0, access, nullptr, &key_, nullptr) ==
-            ERROR_SUCCESS;
+      ok_ = RegCreateKeyExW(root, wpath.c_str(), 0, nullptr, 0, access, nullptr, &key_, nullptr) == ERROR_SUCCESS;
     } else {
-      ok_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wpath.c_str(), 0, access, &key_) == ERROR_SUCCESS;
+      ok_ = RegOpenKeyExW(root, wpath.c_str(), 0, access, &key_) == ERROR_SUCCESS;
     }
   }
   ~Key() {
@@ -35,10 +37,10 @@ class Key {
 
 }  // namespace
 
-bool Win32Registry::KeyExists(std::string_view key) { return Key(key, KEY_READ, false).ok(); }
+bool Win32Registry::KeyExists(Hive hive, std::string_view key) { return Key(hive, key, KEY_READ, false).ok(); }
 
-std::optional<std::string> Win32Registry::ReadString(std::string_view key, std::string_view name) {
-  Key k(key, KEY_READ, false);
+std::optional<std::string> Win32Registry::ReadString(Hive hive, std::string_view key, std::string_view name) {
+  Key k(hive, key, KEY_READ, false);
   if (!k.ok()) return std::nullopt;
   const std::wstring wname = Widen(name);
   DWORD type = 0;
@@ -53,8 +55,8 @@ std::optional<std::string> Win32Registry::ReadString(std::string_view key, std::
   return Narrow(std::wstring_view(data.data()));
 }
 
-bool Win32Registry::WriteString(std::string_view key, std::string_view name, std::string_view value) {
-  Key k(key, KEY_WRITE, true);
+bool Win32Registry::WriteString(Hive hive, std::string_view key, std::string_view name, std::string_view value) {
+  Key k(hive, key, KEY_WRITE, true);
   if (!k.ok()) return false;
   const std::wstring wname = Widen(name);
   const std::wstring wvalue = Widen(value.substr(0, value.find('\0')));

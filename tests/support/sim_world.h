@@ -28,9 +28,9 @@ inline constexpr const char* kScenarioChipList =
 struct SimWorld {
   explicit SimWorld(std::string savedChip = "KV86P48", std::string savedPort = "COM5") {
     dir.Write("samlist.txt", kScenarioChipList);
-    registry.WriteString(kSettingsKey, "setup", dir.path().string());
-    registry.WriteString(kSettingsKey, "chip", savedChip);
-    registry.WriteString(kSettingsKey, "com", savedPort);
+    registry.WriteString(Hive::kMachine, kSettingsKey, "setup", dir.path().string());
+    registry.WriteString(Hive::kMachine, kSettingsKey, "chip", savedChip);
+    registry.WriteString(Hive::kMachine, kSettingsKey, "com", savedPort);
     InitializeMainWindow(ctx);
   }
 
@@ -54,7 +54,8 @@ struct SimWorld {
   std::vector<std::vector<uint8_t>> Frames() {
     std::vector<std::vector<uint8_t>> frames;
     for (const auto& entry : rig.programmer.Log()) {
-      if (entry.kind == sim::LogEntry::Kind::kFromHost && entry.what.starts_with("frame")) frames.push_back(entry.bytes);
+      if (entry.kind == sim::LogEntry::Kind::kFromHost && entry.what.starts_with("frame"))
+        frames.push_back(entry.bytes);
     }
     return frames;
   }

@@ -108,8 +108,8 @@ TEST(ChipListLoad, FallsBackToNoChipAndWarnsOnlyWhenTheFileFails) {
     fs::create_directories(folder);
     if (c.file) std::ofstream(folder / "samlist.txt", std::ios::binary) << *c.file;
     test::TestWorld w;
-    if (c.key) w.registry.WriteString(kSettingsKey, "com", "COM3");
-    if (c.key && c.setup) w.registry.WriteString(kSettingsKey, "setup", *c.setup);
+    if (c.key) w.registry.WriteString(Hive::kMachine, kSettingsKey, "com", "COM3");
+    if (c.key && c.setup) w.registry.WriteString(Hive::kMachine, kSettingsKey, "setup", *c.setup);
     w.state.chipTable[5].name = "STALE";
 
     LoadChipList(w.ctx);

@@ -55,9 +55,9 @@ TEST(SettingsLoad, RestoresPortAndChip) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     World w(c.list);
-    w.registry.WriteString(kSettingsKey, "setup", "/opt/kovra");
-    if (c.com) w.registry.WriteString(kSettingsKey, "com", *c.com);
-    if (c.chip) w.registry.WriteString(kSettingsKey, "chip", *c.chip);
+    w.registry.WriteString(Hive::kMachine, kSettingsKey, "setup", "/opt/kovra");
+    if (c.com) w.registry.WriteString(Hive::kMachine, kSettingsKey, "com", *c.com);
+    if (c.chip) w.registry.WriteString(Hive::kMachine, kSettingsKey, "chip", *c.chip);
     w.window.ComboAdd(id::kChipCombo, "SENTINEL");  // selected first, so that keeping a selection shows
     w.window.ComboSelect(id::kChipCombo, 2);
     LoadSettings(w.ctx);
@@ -78,7 +78,7 @@ TEST(SettingsSave, RoundTripsEveryEntry) {
     w.state.currentPortName = "COM7";
     w.window.ComboSelect(id::kChipCombo, entry);
     SaveSettings(w.ctx);
-    EXPECT_EQ(w.registry.ReadString(kSettingsKey, "chip"), w.window.ComboItem(id::kChipCombo, entry));
+    EXPECT_EQ(w.registry.ReadString(Hive::kUser, kSettingsKey, "chip"), w.window.ComboItem(id::kChipCombo, entry));
 
     w.state.currentPortName.clear();
     w.window.ComboSelect(id::kChipCombo, 0);
@@ -88,14 +88,33 @@ TEST(SettingsSave, RoundTripsEveryEntry) {
   }
 }
 
-TEST(SettingsSave, ReadOnlyRegistryKeepsWhatWasStored) {
+// A standard user cannot write the machine's key: the port and the chip
+// are kept per user, and what an older installation left machine-wide is
+// only the first start's default.
+TEST(SettingsSave, StandardUserKeepsTheSettingsAcrossRestarts) {
   World w;
-  w.registry.WriteString(kSettingsKey, "com", "COM2");
-  w.registry.SetReadOnly(true);
+  w.registry.WriteString(Hive::kMachine, kSettingsKey, "com", "COM2");
+  w.registry.WriteString(Hive::kMachine, kSettingsKey, "chip", "KV86C04");
+  w.registry.SetReadOnly(Hive::kMachine, true);
+  LoadSettings(w.ctx);
+  EXPECT_EQ(w.state.currentPortName, "COM2");
+  EXPECT_EQ(w.Selection(), 5);
+
   w.state.currentPortName = "COM5";
+  w.window.ComboSelect(id::kChipCombo, 2);
   SaveSettings(w.ctx);
-  EXPECT_EQ(w.registry.ReadString(kSettingsKey, "com"), "COM2");
-  EXPECT_EQ(w.registry.ReadString(kSettingsKey, "chip"), std::nullopt);
+  w.state.currentPortName.clear();
+  w.window.ComboSelect(id::kChipCombo, 0);
+  LoadSettings(w.ctx);
+  EXPECT_EQ(w.state.currentPortName, "COM5");
+  EXPECT_EQ(w.Selection(), 2);
+  EXPECT_EQ(w.registry.ReadString(Hive::kMachine, kSettingsKey, "com"), "COM2");
+
+  // Nothing writable at all: silently nothing saved.
+  w.registry.SetReadOnly(Hive::kUser, true);
+  w.state.currentPortName = "COM9";
+  SaveSettings(w.ctx);
+  EXPECT_EQ(w.registry.ReadString(Hive::kUser, kSettingsKey, "com"), "COM5");
   EXPECT_TRUE(w.window.MessageBoxes().empty());
 }
 

@@ -169,7 +169,7 @@ TEST_F(SimFaultTest, SwitchesMayBeSetFromAnotherThreadWhileTheHostTalks) {
 class SimUnplugTest : public SimFaultTest {
  protected:
   std::optional<std::string> MapEntry() {
-    return w.registry.ReadString(kSerialPortMapKey, "\\Device\\ProlificSerial0");
+    return w.registry.ReadString(Hive::kMachine, kSerialPortMapKey, "\\Device\\ProlificSerial0");
   }
 };
 
@@ -219,9 +219,9 @@ TEST_F(SimUnplugTest, AtAMomentInTheMiddleOfProgramming) {
 
 TEST_F(SimUnplugTest, SecondBridgeNumberAndName) {
   SimRig other(w.clock, w.registry, {.comName = "COM12", .number = 7});
-  EXPECT_EQ(w.registry.ReadString(kSerialPortMapKey, "\\Device\\ProlificSerial7"), "COM12");
+  EXPECT_EQ(w.registry.ReadString(Hive::kMachine, kSerialPortMapKey, "\\Device\\ProlificSerial7"), "COM12");
   other.bridge.Unplug();
-  EXPECT_FALSE(w.registry.ReadString(kSerialPortMapKey, "\\Device\\ProlificSerial7"));
+  EXPECT_FALSE(w.registry.ReadString(Hive::kMachine, kSerialPortMapKey, "\\Device\\ProlificSerial7"));
   EXPECT_EQ(MapEntry(), "COM5");
 }
 

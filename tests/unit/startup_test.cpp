@@ -23,9 +23,9 @@ TEST(Startup, LeavesTheWindowReadyForTheOperator) {
   TempDir dir;
   dir.Write("samlist.txt", kList);
   TestWorld w;
-  w.registry.WriteString(kSettingsKey, "setup", dir.path().string());
-  w.registry.WriteString(kSettingsKey, "chip", "KV88MB8");
-  w.registry.WriteString(kSettingsKey, "com", "COM7");
+  w.registry.WriteString(Hive::kMachine, kSettingsKey, "setup", dir.path().string());
+  w.registry.WriteString(Hive::kMachine, kSettingsKey, "chip", "KV88MB8");
+  w.registry.WriteString(Hive::kMachine, kSettingsKey, "com", "COM7");
   w.state.fillZero = 1;
   w.state.codeImage[5] = 0;
 
@@ -71,7 +71,7 @@ TEST(Startup, LeavesTheWindowReadyForTheOperator) {
 
 TEST(Startup, MissingListFallsBackToNoChip) {
   TestWorld w;
-  w.registry.WriteString(kSettingsKey, "setup", "/no/such/folder");
+  w.registry.WriteString(Hive::kMachine, kSettingsKey, "setup", "/no/such/folder");
   InitializeMainWindow(w.ctx);
   EXPECT_EQ(w.window.ComboCount(id::kChipCombo), 1);
   EXPECT_EQ(w.window.GetText(id::kChipCombo), "NOSELEC");
