@@ -59,11 +59,12 @@ Device::~Device() = default;
 uint64_t Device::HostWrite(const uint8_t* data, size_t count, uint64_t nowUs) {
   AdvanceTo(nowUs);
   const uint64_t start = std::max(now_, txFree_);
+  const auto arrival = [&](size_t bytes) { return timing.hostBytesOnWire ? start + timing.WireUs(bytes) : now_; };
   for (size_t i = 0; i < count; ++i) {
     const std::optional<uint8_t> byte = toDevice_.Pass(faults_.toDevice, data[i]);
-    if (byte && powered_) in_.push_back({start + timing.WireUs(i + 1), *byte});
+    if (byte && powered_) in_.push_back({arrival(i + 1), *byte});
   }
-  txFree_ = start + timing.WireUs(count);
+  txFree_ = arrival(count);
   return txFree_;
 }
 

@@ -156,7 +156,8 @@ std::string ValueName(const Options& o) { return "\\Device\\ProlificSerial" + st
 class Simulator {
  public:
   Simulator(const Options& options)
-      : o_(options), programmer_(options.realTiming ? kovra::sim::Timing::Realistic() : kovra::sim::Timing::Fast()) {
+      : o_(options),
+        programmer_(options.realTiming ? kovra::sim::Timing::RealOnPseudoTerminal() : kovra::sim::Timing::Fast()) {
     programmer_.KeepLog(false);
   }
 

@@ -13,6 +13,11 @@ struct Timing {
   // A baud of 0 moves bytes without wire time (a pseudo-terminal has none).
   uint32_t baud = 38400;
   uint32_t bitsPerByte = 11;
+  // Whether the host's bytes take wire time to arrive. Behind a
+  // pseudo-terminal the host's writes return at once and it cannot see
+  // DSR: bytes it paced in good time would pile up behind the wire and
+  // arrive during a page write. There they arrive as they are written.
+  bool hostBytesOnWire = true;
 
   uint32_t bootUs = 50'000;      // after power-up, input is lost and DSR is on
   uint32_t frameAnswerUs = 500;  // from the last frame byte to the frame answer
@@ -48,6 +53,13 @@ struct Timing {
   }
 
   static Timing Realistic() { return {}; }
+
+  // Real figures for a host behind a pseudo-terminal.
+  static Timing RealOnPseudoTerminal() {
+    Timing t;
+    t.hostBytesOnWire = false;
+    return t;
+  }
 
   // For a pseudo-terminal in real time: no wire time, and work fast enough
   // that a host which cannot see DSR and whose writes return at once still

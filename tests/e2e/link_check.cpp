@@ -46,6 +46,12 @@ int main() {
   LinkWorker worker;
   AppContext ctx{state, window, registry, clock, silent, silent, port, worker};
 
+  // A chip selection as the window's start-up makes one: every frame then
+  // names a chip type and a supply.
+  window.SetChecked(id::kChipOtp, true);
+  window.SetChecked(id::kVcc50, true);
+  window.SetChecked(id::kVpp12, true);
+
   const int found = ScanProlificPorts(ctx);
   Expect(found >= 1 && state.portNames[0] == "COM5", "the serial port map shows the bridge at " + state.portNames[0]);
 

@@ -15,6 +15,7 @@ prepare_app_prefix "$PWD/data" fresh
 start_sim "$sim" "$work" || exit 1
 wine "$windows/tests/e2e/kovra_link_check.exe" 2>/dev/null | tr -d '\r'
 status=${PIPESTATUS[0]}
+check_wire_log "$work/wire.log" || status=1
 if [ "$status" -ne 0 ]; then
   echo "--- wire log"; cat "$work/wire.log"
 fi

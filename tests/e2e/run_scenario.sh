@@ -32,6 +32,7 @@ start_sim "$sim" "$work" $(sim_options "$scenario") || exit 1
 
 run_drive "$scenario" "$windows" "$work" "$shots" | tee "$work/driver.out"
 status=${PIPESTATUS[0]}
+check_wire_log "$work/wire.log" || status=1
 convert_shots "$shots"
 if [ "$status" -ne 0 ]; then
   echo "--- kovra-sim"; cat "$work/sim.out"
