@@ -23,9 +23,7 @@ bool BlockedWhileBusy(int parentId) {
 
 void Status(AppContext& ctx, const char* text) { ctx.window.SetText(id::kStatusLine, text); }
 
-void WarnNoCode(AppContext& ctx) {
-  ctx.window.ShowMessageBox({kNoCodeText, "警 告", MbButtons::Ok, MbIcon::Warning});
-}
+void WarnNoCode(AppContext& ctx) { ctx.window.ShowMessageBox({kNoCodeText, "警 告", MbButtons::Ok, MbIcon::Warning}); }
 
 bool TargetAccepted(AppContext& ctx) {
   if (ValidateTarget(ctx)) return true;
@@ -38,9 +36,10 @@ void StartAutoProgram(AppContext& ctx) {
   AppState& s = ctx.state;
   CaptureAddressRange(ctx);
   if (s.programStart != s.memoryStart || s.programEnd != s.memoryEnd) {
-    ctx.window.ShowMessageBox({"编程地址已改变,请点击[缓冲区检查和]按钮以刷新编程内存检查和,\n"
-                               "如果你在下载代码后又选择了新的芯片型号,请重新下载文件代码",
-                               "提 示", MbButtons::Ok, MbIcon::None});
+    ctx.window.ShowMessageBox(
+        {"编程地址已改变,请点击[缓冲区检查和]按钮以刷新编程内存检查和,\n"
+         "如果你在下载代码后又选择了新的芯片型号,请重新下载文件代码",
+         "提 示", MbButtons::Ok, MbIcon::None});
     return;
   }
   if (!s.codeLoaded) return WarnNoCode(ctx);
@@ -176,6 +175,11 @@ bool OnCommandRequest(AppContext& ctx, int controlId, int parentId) {
     case id::kPauseCounting:
       TogglePauseCounting(ctx);
       break;
+    case id::kDebugMode:
+      // The mode names which memory the chips are programmed from: the
+      // code confirmed in the other one is none of this one's.
+      ctx.state.codeLoaded = 0;
+      break;
     default:
       break;
   }
@@ -191,7 +195,10 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
     case kKeyF7: {
       // Initialising the memory uses the port: never beside a running
       // operation, and like every other use of the port on the link worker.
-      if (ctx.state.busy) return;
+      if (ctx.state.busy) {
+        Status(ctx, kTextBusyRefused);
+        return;
+      }
       if (w.ShowMessageBox({"确实要完全擦除当前存储器么?", "初始化存储器", MbButtons::YesNo, MbIcon::None}) !=
           MbAnswer::Yes) {
         Status(ctx, "操作已退出");
@@ -201,7 +208,7 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
       break;
     }
     case kKeyF9:
-      w.ShowMessageBox({"OK,已设置编程内存填充代码为00H\n请重新下载文件代码以刷新内存!", "", MbButtons::Ok});
+      w.ShowMessageBox({"OK,已设置编程内存填充代码为00H\n请重新下载文件代码以刷新内存!", "提 示", MbButtons::Ok});
       ctx.state.fillZero = 1;
       break;
     default:

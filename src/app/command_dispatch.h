@@ -11,6 +11,8 @@ inline constexpr int kKeyF8 = 0x77;
 inline constexpr int kKeyF9 = 0x78;
 
 inline constexpr const char* kNoCodeText = "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!";
+// F7 while an operation runs: the memory is not initialised beside it.
+inline constexpr const char* kTextBusyRefused = "当前操作尚未完成,请稍候再试";
 
 // A control of the main window was activated. parentId is the group the
 // control sits in (0 for the window itself). Returns true when the window

@@ -23,6 +23,9 @@ namespace {
 constexpr size_t kMaxPiece = 1023;
 constexpr size_t kMinRecord = 11;
 constexpr size_t kMaxRecordBytes = kMaxPiece / 2;
+// No code file for 1 MiB of code comes near this: past it the "file" is
+// something else, and reading on would take for ever.
+constexpr uintmax_t kMaxTextBytes = uintmax_t{64} << 20;
 
 constexpr std::array<int8_t, 256> kHexValue = [] {
   std::array<int8_t, 256> table{};
@@ -70,6 +73,7 @@ class PieceReader {
   }
 
   bool Failed() const { return in_.bad(); }
+  bool TooLarge() const { return total_ > kMaxTextBytes; }
 
  private:
   // Keeps what is left, reads until more than a piece is at hand (or the
@@ -86,6 +90,13 @@ class PieceReader {
       const size_t got = static_cast<size_t>(in_.gcount());
       buffer_.resize(old + got);
       eof_ = got < chunk_;
+      total_ += got;
+      if (TooLarge()) {
+        eof_ = true;
+        buffer_.clear();
+        pos_ = end_ = 0;
+        return;
+      }
       end_ = Collapse(end_);
       if (!eof_ && end_ > 0 && buffer_[end_ - 1] == '\r') --end_;
     }
@@ -120,6 +131,7 @@ class PieceReader {
   size_t pos_ = 0;  // next piece
   size_t end_ = 0;  // end of the collapsed text handed out so far
   bool eof_ = false;
+  uintmax_t total_ = 0;
 };
 
 // image is already filled. loadedEnd is one past the highest address any data
@@ -166,7 +178,7 @@ enum class ReadResult { kRead, kCannotRead, kTooLarge };
 
 ReadResult ReadWholeFile(const std::filesystem::path& path, size_t limit, std::string& out) {
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return ReadResult::kCannotRead;
+  if (!std::filesystem::is_regular_file(path, error)) return ReadResult::kCannotRead;
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return ReadResult::kCannotRead;
   const uintmax_t size = std::filesystem::file_size(path, error);
@@ -274,7 +286,7 @@ void LoadHexText(AppContext& ctx, std::istream& in) {
   uint32_t loadedEnd = 0;
   const Outcome outcome = ParseHexText(text, ctx.state.codeImage, loadedEnd);
   if (text.Failed()) return Fail(ctx, kLoadTextOpenFailed);
-  Finish(ctx, outcome, loadedEnd);
+  Finish(ctx, text.TooLarge() ? Outcome::kTooLarge : outcome, loadedEnd);
 }
 
 void LoadBinary(AppContext& ctx, const std::string& contents) {
@@ -301,9 +313,11 @@ void LoadCodeFile(AppContext& ctx) {
   if (path.empty()) return Fail(ctx, kLoadNoPath);
 
   if (!IsBinaryName(path)) {
+    // Only a regular file: a device or a pipe named here would be read for
+    // ever, or would be the programmer's own port.
     std::error_code error;
     std::ifstream in;
-    if (!std::filesystem::is_directory(Utf8Path(path), error)) in.open(Utf8Path(path), std::ios::binary);
+    if (std::filesystem::is_regular_file(Utf8Path(path), error)) in.open(Utf8Path(path), std::ios::binary);
     if (!in.is_open()) return Fail(ctx, kLoadTextOpenFailed);
     return LoadHexText(ctx, in);
   }

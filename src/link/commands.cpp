@@ -10,6 +10,8 @@
 namespace kovra {
 namespace {
 
+constexpr uint32_t kPageSize = 0x100;
+
 struct ProgressRule {
   uint8_t code;
   uint32_t pauseMs;
@@ -17,7 +19,7 @@ struct ProgressRule {
 };
 
 constexpr ProgressRule kProgressRules[] = {
-    {cmd::kChipChecksum, 100, false}, {cmd::kBlankCheck, 50, true},         {cmd::kVerifyChip, 150, true},
+    {cmd::kChipChecksum, 100, false},   {cmd::kBlankCheck, 50, true},      {cmd::kVerifyChip, 150, true},
     {cmd::kProgramFromMemory, 0, true}, {cmd::kMemoryChecksum, 50, false}, {cmd::kCopyChipToMemory, 300, false},
 };
 
@@ -28,9 +30,12 @@ const ProgressRule& RuleFor(uint8_t code) {
   return kProgressRules[0];
 }
 
-bool IsAnswer(const uint8_t* buffer, const char* word) {
-  return std::memcmp(buffer, word, std::strlen(word) + 1) == 0;
+// 0x0C, 0x0E and 0x10 replace the programming memory's contents.
+bool RewritesMemory(uint8_t code) {
+  return code == cmd::kInitMemory || code == cmd::kDownload || code == cmd::kCopyChipToMemory;
 }
+
+bool IsAnswer(const uint8_t* buffer, const char* word) { return std::memcmp(buffer, word, std::strlen(word) + 1) == 0; }
 
 }  // namespace
 
@@ -51,6 +56,9 @@ void SetFrameChecksum(AppState& state, uint16_t sum) {
 
 bool SendCommand(AppContext& ctx, uint8_t code) {
   ctx.state.operationCode() = code;
+  // Once such a frame may have reached the programmer, its memory holds no
+  // confirmed code until the command's own checksum says so.
+  if (RewritesMemory(code)) ctx.state.codeLoaded = 0;
   return CheckConnection(ctx);
 }
 
@@ -65,13 +73,7 @@ uint32_t ReadProgressAddress(AppContext& ctx) {
   uint8_t buffer[8];
   ReadAnswer(ctx, buffer, sizeof buffer, 3, 30);
   if (ctx.state.linkError) return 0;
-  // The address is judged as a text up to its first zero byte: with
-  // addresses below 10000H that text is empty and always passes.
-  const std::string_view text(reinterpret_cast<const char*>(buffer), strnlen(reinterpret_cast<const char*>(buffer), 3));
-  if (!AllCharsIn(text, HexDigitSet)) {
-    ctx.state.linkError = 1;
-    return 0;
-  }
+  // A number, high byte first: from 10000H on its first byte is no text.
   return static_cast<uint32_t>(buffer[0]) << 16 | static_cast<uint32_t>(buffer[1]) << 8 | buffer[2];
 }
 
@@ -120,6 +122,13 @@ uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_
     if (rule.pauseMs) ctx.clock.SleepMs(rule.pauseMs);
     const uint32_t address = ReadProgressAddress(ctx);
     if (ctx.state.linkError) return last;
+    // The programmer never reports more than a page past the end: such an
+    // address is a damaged answer, and taken as such it would pass a blank
+    // check or a verify that never reached the end.
+    if (address > end + kPageSize) {
+      ctx.state.linkError = 1;
+      return last;
+    }
     last = address;
     ctx.window.SetText(id::kStatusLine, statusText + ",  地址: " + Hex5(last));
     if (ProgressReached(code, last, end)) return last;

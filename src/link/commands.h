@@ -32,7 +32,8 @@ inline constexpr uint8_t kProgramFromStream = 0x13;
 void SetFrameRange(AppState& state, uint32_t start, uint32_t end);
 void SetFrameChecksum(AppState& state, uint16_t sum);
 
-// Stores the code in the frame and runs the connection check.
+// Stores the code in the frame and runs the connection check. A command
+// that rewrites the programming memory clears codeLoaded first.
 bool SendCommand(AppContext& ctx, uint8_t code);
 
 // The answer readers. Both return 0 once linkError is set.

@@ -135,6 +135,8 @@ bool CheckConnection(AppContext& ctx) {
     s.linkError = 1;
     s.connected = 0;
     s.linkReady = 0;
+    // A pulled cable is no chip failure.
+    s.autoRunState = 0;
     if (s.operationCode() != kConnectProbe) {
       ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::Ok, MbIcon::Warning});
     }

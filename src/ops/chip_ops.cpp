@@ -58,23 +58,20 @@ constexpr ChipSetting kChipSettings[] = {
 void ChipChecksum(AppContext& ctx) {
   AppState& s = ctx.state;
   constexpr const char* kProgress = "请稍候,得到芯片检查和";
-  if (BeginRangeOperation(ctx, cmd::kChipChecksum, kProgress, false)) {
-    const uint32_t last = RunProgressPhase(ctx, cmd::kChipChecksum, s.programStart, s.programEnd, kProgress);
-    if (last < s.programEnd) s.linkError = 1;
-    const uint16_t word = ReadWord16(ctx);
-    Status(ctx, std::string("芯片检查和 =  ") + (s.linkError ? "XXXX" : Hex4(word)));
-    if (!s.autoProgramActive) return;
-    if (!s.linkError && word == SumImage(s, s.programStart, s.programEnd)) {
-      Status(ctx, "校验芯片成功!");
-      return;
-    }
-  } else if (!s.autoProgramActive) {
-    return;
+  if (!BeginRangeOperation(ctx, cmd::kChipChecksum, kProgress, false)) return;
+  const uint32_t last = RunProgressPhase(ctx, cmd::kChipChecksum, s.programStart, s.programEnd, kProgress);
+  if (last < s.programEnd) s.linkError = 1;
+  const uint16_t word = ReadWord16(ctx);
+  Status(ctx, std::string("芯片检查和 =  ") + (s.linkError ? "XXXX" : Hex4(word)));
+  // Only a word that arrived is compared: a chip whose checksum could not
+  // be read has failed already, with its own text.
+  if (!s.autoProgramActive || s.linkError) return;
+  if (word == SumImage(s, s.programStart, s.programEnd)) {
+    Status(ctx, "校验芯片成功!");
+  } else {
+    s.linkError = 1;
+    Status(ctx, "编程失败,校验芯片错误!");
   }
-  // In an automatic run a chip whose checksum could not be read is no
-  // verified chip.
-  s.linkError = 1;
-  Status(ctx, "编程失败,校验芯片错误!");
 }
 
 void BlankCheck(AppContext& ctx) {
@@ -178,9 +175,10 @@ void ProgramFromImage(AppContext& ctx) {
     Status(ctx, "编程成功");
     return;
   }
-  ctx.window.ShowMessageBox({"发送数据校验和错误!\n请尝试重新编程\n注意: 烧写时请不要切换当前窗口\n"
-                             "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
-                             "警 告", MbButtons::Ok, MbIcon::Warning});
+  ctx.window.ShowMessageBox(
+      {"发送数据校验和错误!\n请尝试重新编程\n注意: 烧写时请不要切换当前窗口\n"
+       "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
+       "警 告", MbButtons::Ok, MbIcon::Warning});
   Status(ctx, "编程芯片失败! [校验和错]");
 }
 

@@ -13,8 +13,6 @@
 namespace kovra {
 namespace {
 
-constexpr const char* kTextInterrupted = "下载过程已被用户中断!";
-
 void Status(AppContext& ctx, const std::string& text) { ctx.window.SetText(id::kStatusLine, text); }
 
 void ShowLoadedRange(AppContext& ctx) {
@@ -28,7 +26,12 @@ void DownloadImage(AppContext& ctx) {
   AppState& s = ctx.state;
   s.linkError = 0;
   LoadCodeFile(ctx);
-  if (s.linkError) return;
+  if (s.linkError) {
+    // The image no longer holds what was confirmed, and in debug mode the
+    // image is the programming memory.
+    s.codeLoaded = 0;
+    return;
+  }
   s.memoryRewritten = 0;
 
   if (DebugMode(ctx)) {
@@ -84,7 +87,7 @@ void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
 
   while (address <= last) {
     if (s.interruptRequested) {
-      Status(ctx, kTextInterrupted);
+      Status(ctx, kTextDownloadInterrupted);
       return;
     }
     if (sinceText >= 128) {
@@ -112,7 +115,7 @@ void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
   }
 
   if (s.interruptRequested) {
-    Status(ctx, kTextInterrupted);
+    Status(ctx, kTextDownloadInterrupted);
     return;
   }
   if (!s.linkError && address >= last) return;

@@ -6,6 +6,8 @@
 
 namespace kovra {
 
+inline constexpr const char* kTextDownloadInterrupted = "下载过程已被用户中断!";
+
 // Reloads the code file and brings the image into the programming memory,
 // confirmed by the memory checksum.
 void DownloadImage(AppContext& ctx);

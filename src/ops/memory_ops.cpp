@@ -54,8 +54,7 @@ void ReadBlock(AppContext& ctx, uint8_t code, uint8_t* buffer, size_t size, uint
   AppState& s = ctx.state;
   const size_t count = last - first + 1;
   if (size < count) {
-    ctx.window.ShowMessageBox(
-        {"指定的缓冲区不足以容纳要读取的数据,操作将中止!", "", MbButtons::Ok, MbIcon::Warning});
+    ctx.window.ShowMessageBox({"指定的缓冲区不足以容纳要读取的数据,操作将中止!", "", MbButtons::Ok, MbIcon::Warning});
     Status(ctx, kTextAborted);
     // Nothing was read: the caller must not take the buffer for data.
     s.linkError = 1;
@@ -93,8 +92,8 @@ void MemoryChecksum(AppContext& ctx) {
     // A missing acknowledgement leaves linkError set, and every later read
     // of the command then fails: the command ends as failed.
     ReadAcknowledgement(ctx, 128, false);
-    const uint32_t last = RunProgressPhase(ctx, cmd::kMemoryChecksum, s.programStart, s.programEnd,
-                                           kMemoryChecksumProgress);
+    const uint32_t last =
+        RunProgressPhase(ctx, cmd::kMemoryChecksum, s.programStart, s.programEnd, kMemoryChecksumProgress);
     if (last < s.programEnd) s.linkError = 1;
     programmerValue = ReadWord16(ctx);
   }
@@ -107,9 +106,10 @@ void MemoryChecksum(AppContext& ctx) {
   const uint16_t hostValue = SumImage(s, s.programStart, s.programEnd);
   if (debug) programmerValue = hostValue;
   if (programmerValue != hostValue) {
-    ctx.window.ShowMessageBox({"编程内存检查和错误!\n请尝试重新下载代码\n注意: 下载代码时请不要切换当前窗口\n"
-                               "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
-                               "警 告", MbButtons::Ok, MbIcon::Warning});
+    ctx.window.ShowMessageBox(
+        {"编程内存检查和错误!\n请尝试重新下载代码\n注意: 下载代码时请不要切换当前窗口\n"
+         "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
+         "警 告", MbButtons::Ok, MbIcon::Warning});
     s.linkError = 1;
   }
   result += Hex4(programmerValue);
@@ -156,7 +156,6 @@ void CopyChipToMemory(AppContext& ctx) {
   if (!ReadAcknowledgement(ctx)) return;
   const uint32_t last = RunProgressPhase(ctx, cmd::kCopyChipToMemory, s.programStart, s.programEnd, kCopyProgress);
   if (last < s.programEnd) s.linkError = 1;
-  s.codeLoaded = 0;
   const uint16_t word = ReadWord16(ctx);
 
   std::string result = kCopyResult;
@@ -173,6 +172,9 @@ void CopyChipToMemory(AppContext& ctx) {
 void CopyChipToImage(AppContext& ctx) {
   AppState& s = ctx.state;
   if (!ConfirmMemoryOverwrite(ctx)) return;
+  // In debug mode the image is the programming memory: a copy that stops
+  // half way leaves no confirmed code in it.
+  s.codeLoaded = 0;
   ResetRequestFrame(ctx);
   s.linkError = 0;
   Status(ctx, std::string(kCopyProgress) + "......");

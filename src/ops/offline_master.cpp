@@ -29,6 +29,8 @@ void MakeOfflineMaster(AppContext& ctx) {
   if (ctx.window.IsChecked(id::kDebugMode)) {
     DownloadImage(ctx);
     ctx.window.SetChecked(id::kDebugMode, false);
+    // What the image download confirmed is not the programmer's memory.
+    s.codeLoaded = 0;
   }
   const MbAnswer answer = ctx.window.ShowMessageBox(
       {"制作脱机母片操作之前,\n请确认您已调入了合适的代码文件\n并设置了相关的编程系统选项,\n是否继续?", "操作提示",
@@ -39,8 +41,12 @@ void MakeOfflineMaster(AppContext& ctx) {
   }
 
   DownloadImage(ctx);
-  if (s.linkError) {
-    Status(ctx, "脱机编程母片制作失败!请尝试重新下载代码再进行该项操作");
+  if (!s.codeLoaded) {
+    // An interrupted download leaves a half-written memory: no
+    // configuration may describe it.
+    const bool interrupted = s.interruptRequested && !s.linkError;
+    s.linkError = 1;
+    Status(ctx, interrupted ? kTextDownloadInterrupted : "脱机编程母片制作失败!请尝试重新下载代码再进行该项操作");
     return;
   }
   CaptureAddressRange(ctx);

@@ -32,14 +32,14 @@ struct AutoStep {
 };
 
 constexpr AutoStep kAutoSteps[] = {
-    {3, 3, 0x04, false},   // blank check
-    {4, 4, 0x40, true},    // erase MTP
-    {11, 19, 0, false},    // program
-    {5, 2, 0x20, false},   // verify
-    {6, 6, 0x10, true},    // enable SMART
-    {8, 8, 0x02, false},   // LDC protection
-    {7, 7, 0x01, false},   // read protection
-    {9, 9, 0x08, true},    // hardware write protection
+    {3, 3, 0x04, false},  // blank check
+    {4, 4, 0x40, true},   // erase MTP
+    {11, 19, 0, false},   // program
+    {5, 2, 0x20, false},  // verify
+    {6, 6, 0x10, true},   // enable SMART
+    {8, 8, 0x02, false},  // LDC protection
+    {7, 7, 0x01, false},  // read protection
+    {9, 9, 0x08, true},   // hardware write protection
 };
 
 void AutoProgram(AppContext& ctx, bool imageVariant) {
@@ -68,6 +68,9 @@ void AutoProgram(AppContext& ctx, bool imageVariant) {
   }
 
   if (failed) {
+    // The cable may have gone in the middle of a step, where only silence
+    // shows it: that is no chip failure either.
+    if (!IsPortPresent(ctx)) s.autoRunState = 0;
     CountFailure(ctx);
     Beeps(ctx, 4, 100);
   } else {

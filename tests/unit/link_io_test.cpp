@@ -101,7 +101,7 @@ TEST_F(LinkIo, VerdictsAreExact) {
     Verdict want;
     int linkError;
   } cases[] = {
-      {{'O', 'K'}, Verdict::Ok, 0}, {{'O'}, Verdict::Other, 1},     {{'N', 'O'}, Verdict::No, 1},
+      {{'O', 'K'}, Verdict::Ok, 0},    {{'O'}, Verdict::Other, 1},      {{'N', 'O'}, Verdict::No, 1},
       {{'O', 'k'}, Verdict::Other, 1}, {{'E', '2'}, Verdict::Fault, 1}, {{}, Verdict::Other, 1},
   };
   for (const auto& c : cases) {
@@ -125,16 +125,16 @@ TEST_F(LinkIo, RomOkMustBeWholeAndInTime) {
   EXPECT_EQ(w.state.linkError, 1);
 }
 
-TEST_F(LinkIo, ProgressAddressesAreCheckedAsText) {
+TEST_F(LinkIo, ProgressAddressesAreTwentyFourBitNumbers) {
   const struct {
     std::vector<uint8_t> bytes;
     uint32_t want;
     int linkError;
   } cases[] = {
-      {{0x00, 0x12, 0x34}, 0x001234, 0},  // below 10000H the text is empty
-      {{'1', '2', '3'}, 0x313233, 0},     // digit characters pass
-      {{0x01, 0x00, 0x00}, 0, 1},         // a control character fails
-      {{'1', 0x00, 0xFF}, 0x3100FF, 0},   // the text ends at the zero byte
+      {{0x00, 0x12, 0x34}, 0x001234, 0},
+      {{0x01, 0x26, 0x00}, 0x012600, 0},  // beyond FFFFH the high byte is no text
+      {{0x0F, 0xFF, 0xFF}, 0x0FFFFF, 0},
+      {{0x00, 0x12}, 0x001200, 0},  // missing bytes stay 0
   };
   for (const auto& c : cases) {
     w.state.linkError = 0;
