@@ -1,0 +1,517 @@
+// A random production day against the simulated programmer, in virtual
+// time: operations in any order (downloads, damaged and interrupted ones,
+// memory initialisation, chip copies, automatic runs, single chip steps,
+// offline masters), with programmer faults, line damage and unplugging at
+// any command. After every step the line's promises must hold: a success
+// means the chip holds the code the operator chose, a failure is counted
+// only for a chip, no configuration describes a half-written memory, and
+// the programmer saw no misuse. A failing seed prints the shortest sequence
+// of steps that still fails.
+//
+// KOVRA_DAY_SEEDS=N runs N seeds more (a soak run).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/command_dispatch.h"
+#include "app/control_ids.h"
+#include "support/observed_port.h"
+#include "support/sim_world.h"
+
+namespace kovra {
+namespace {
+
+using test::SimWorld;
+
+enum class Act : uint8_t {
+  kOpenFile,      // open-file dialog, then the download
+  kRefresh,       // download the file in the path field again
+  kInitMemory,    // F7
+  kCopyChip,      // chip into the programming memory
+  kAutoRun,       // a fresh blank chip, then the automatic run
+  kAutoRunAgain,  // the automatic run on the chip already in the socket
+  kBlankCheck,
+  kVerify,
+  kVerifyFreshChip,  // a chip from the box verified by mistake
+  kChipChecksum,
+  kMemoryChecksum,
+  kOfflineMaster,
+  kOfflineMasterDeclined,
+  kToggleDebug,
+};
+constexpr const char* kActNames[] = {"open",
+                                     "refresh",
+                                     "F7",
+                                     "copy-chip",
+                                     "auto",
+                                     "auto-same-chip",
+                                     "blank-check",
+                                     "verify",
+                                     "verify-fresh-chip",
+                                     "chip-checksum",
+                                     "memory-checksum",
+                                     "offline-master",
+                                     "offline-master-declined",
+                                     "toggle-debug"};
+
+// The commands each act may send, where its trouble is armed.
+std::vector<uint8_t> CodesOf(Act act) {
+  switch (act) {
+    case Act::kOpenFile:
+    case Act::kRefresh:
+      return {0x0C, 0x0E, 0x0D};
+    case Act::kInitMemory:
+      return {0x0C};
+    case Act::kCopyChip:
+      return {0x0C, 0x10, 0x0A};
+    case Act::kAutoRun:
+    case Act::kAutoRunAgain:
+      return {0x03, 0x0B, 0x05, 0x07, 0x13, 0x02};
+    case Act::kBlankCheck:
+      return {0x03};
+    case Act::kVerify:
+    case Act::kVerifyFreshChip:
+      return {0x05, 0x0A};
+    case Act::kChipChecksum:
+      return {0x02};
+    case Act::kMemoryChecksum:
+      return {0x0D};
+    case Act::kOfflineMaster:
+    case Act::kOfflineMasterDeclined:
+      return {0x0C, 0x0E, 0x0D, 0x11};
+    case Act::kToggleDebug:
+      break;
+  }
+  return {0x01};
+}
+
+// What disturbs a step, from the moment the host sends the frame of
+// `atCode`.
+enum class Trouble : uint8_t {
+  kNone,
+  kSilent,
+  kAnswerNo,
+  kVoltage,
+  kGarbage,
+  kShortAnswer,
+  kStopProgress,
+  kWrongChecksum,
+  kByteDamagedToProgrammer,
+  kByteDamagedToHost,
+  kUnplug,
+  kInterrupt,  // a double click on the status line during the stream
+};
+constexpr const char* kTroubleNames[] = {"",
+                                         "silent",
+                                         "answer-no",
+                                         "voltage",
+                                         "garbage",
+                                         "short-answer",
+                                         "stop-progress",
+                                         "wrong-checksum",
+                                         "damaged-byte-out",
+                                         "damaged-byte-in",
+                                         "unplug",
+                                         "interrupt"};
+
+struct Step {
+  Act act;
+  int file = 0;
+  Trouble trouble = Trouble::kNone;
+  uint8_t atCode = 0;
+  uint32_t after = 0;  // bytes (damage) or stream writes (interrupt) before it strikes
+};
+
+std::string Describe(const Step& s) {
+  std::ostringstream out;
+  out << kActNames[static_cast<int>(s.act)];
+  if (s.act == Act::kOpenFile) out << " file" << s.file;
+  if (s.trouble != Trouble::kNone) {
+    out << " [" << kTroubleNames[static_cast<int>(s.trouble)] << " at 0x" << std::hex << int{s.atCode} << std::dec;
+    if (s.after) out << " after " << s.after;
+    out << "]";
+  }
+  return out.str();
+}
+
+// Code files: raw binaries of distinct contents, one reaching beyond
+// FFFFH, and a HEX file whose fifth record is damaged (no code at all).
+struct CodeFile {
+  const char* name;
+  uint32_t size;
+  uint8_t salt;
+};
+constexpr CodeFile kFiles[] = {
+    {"a.bin", 0x1800, 0x11}, {"b.bin", 0x0A00, 0x5A}, {"wide.bin", 0x12700, 0x93}, {"broken.hex", 0, 0}};
+
+bool Broken(const CodeFile& f) { return f.size == 0; }
+
+uint8_t FileByte(const CodeFile& f, uint32_t address) {
+  return static_cast<uint8_t>((address * 7 + f.salt) ^ (address >> 8));
+}
+
+std::string FileContents(const CodeFile& f) {
+  if (Broken(f)) {
+    std::string text = test::SampleHex(0x400);
+    size_t line = 0;
+    for (int i = 0; i < 4; ++i) line = text.find('\n', line) + 1;
+    text[line + 9] = text[line + 9] == '0' ? '1' : '0';  // a data digit: the record's sum no longer fits
+    return text;
+  }
+  std::string out(f.size, '\0');
+  for (uint32_t a = 0; a < f.size; ++a) out[a] = static_cast<char>(FileByte(f, a));
+  return out;
+}
+
+Step RandomStep(std::mt19937& rng) {
+  auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  static constexpr Act kWeighted[] = {Act::kOpenFile,
+                                      Act::kOpenFile,
+                                      Act::kRefresh,
+                                      Act::kInitMemory,
+                                      Act::kCopyChip,
+                                      Act::kAutoRun,
+                                      Act::kAutoRun,
+                                      Act::kAutoRun,
+                                      Act::kAutoRun,
+                                      Act::kAutoRunAgain,
+                                      Act::kBlankCheck,
+                                      Act::kVerify,
+                                      Act::kVerifyFreshChip,
+                                      Act::kChipChecksum,
+                                      Act::kMemoryChecksum,
+                                      Act::kOfflineMaster,
+                                      Act::kOfflineMasterDeclined,
+                                      Act::kToggleDebug};
+  Step s{kWeighted[pick(std::size(kWeighted))]};
+  s.file = static_cast<int>(pick(std::size(kFiles)));
+  if (pick(2) == 0) {
+    const std::vector<uint8_t> codes = CodesOf(s.act);
+    const bool streams = std::find(codes.begin(), codes.end(), 0x0E) != codes.end();
+    s.trouble = static_cast<Trouble>(1 + pick(static_cast<uint32_t>(Trouble::kUnplug)));
+    if (streams && pick(4) == 0) s.trouble = Trouble::kInterrupt;
+    s.atCode = s.trouble == Trouble::kInterrupt ? 0x0E : codes[pick(static_cast<uint32_t>(codes.size()))];
+    s.after = pick(3) == 0 ? 0 : pick(600);
+  }
+  return s;
+}
+
+// The day's promises, checked after every step; the first broken one.
+class Day {
+ public:
+  Day() {
+    for (const CodeFile& f : kFiles) w_.dir.Write(f.name, FileContents(f));
+    w_.window.SetChecked(id::kDebugMode, false);
+    port_.onFrame = [this](uint8_t code) { OnFrame(code); };
+    port_.onWrite = [this](const uint8_t*, size_t) {
+      if (step_.trouble == Trouble::kInterrupt && streaming_ && ++writes_ > step_.after)
+        w_.state.interruptRequested = 1;
+    };
+    // A cable pulled in the middle of a command: after some reads.
+    port_.onRead = [this] {
+      if (step_.trouble == Trouble::kUnplug && struck_ && !unplugged_ && reads_++ >= step_.after % 40) {
+        unplugged_ = true;
+        w_.rig.bridge.Unplug();
+      }
+    };
+    Heal();
+  }
+
+  // Empty when every promise held.
+  std::string Play(const Step& step) {
+    step_ = step;
+    struck_ = false;
+    streaming_ = false;
+    writes_ = 0;
+    reads_ = 0;
+    unplugged_ = false;
+    configAfterInterrupt_ = false;
+    const uint32_t successes = w_.state.successCount;
+    const uint32_t failures = w_.state.failureCount;
+    if (step.trouble == Trouble::kNone) Strike();  // nothing to arm
+    // Only what this step writes counts.
+    w_.window.SetText(id::kStatusLine, "");
+    Run(step);
+    const bool damaged = struck_ && step.trouble != Trouble::kNone;
+
+    std::string broken;
+    const std::string status = w_.Status();
+    if (w_.state.successCount != successes && !ChipHoldsTheCode()) broken = "counted a chip that lacks the code";
+    if (IsVerifiedText(status) && !ChipHoldsTheCode())
+      broken = "said \"" + status + "\" for a chip that lacks the code";
+    if (w_.state.failureCount != failures && unplugged_) broken = "counted a pulled cable as a chip failure";
+    if (configAfterInterrupt_) broken = "wrote an offline configuration after an interrupted download";
+    if (broken.empty() && !MemoryAsClaimed()) broken = "codeLoaded is set, but the programming memory lacks the code";
+    const auto violations = w_.rig.Violations();
+    if (broken.empty() && !damaged && !violations.empty()) broken = "the programmer saw misuse: " + violations[0].text;
+    if (w_.state.busy) broken = "still busy after the step";
+    w_.rig.programmer.ClearViolations();
+    Heal(damaged);
+    return broken;
+  }
+
+ private:
+  void Button(int control, int group) {
+    OnCommandRequest(ctx_, control, group);
+    w_.worker.WaitIdle();
+  }
+
+  void Run(const Step& step) {
+    switch (step.act) {
+      case Act::kOpenFile:
+        w_.dialogs.Answer((w_.dir.path() / kFiles[step.file].name).string());
+        intended_ = Intended::kFile;
+        file_ = step.file;
+        return Button(id::kOpenFile, id::kGroupFiles);
+      case Act::kRefresh:
+        intended_ = w_.window.GetText(id::kFilePath).empty() ? intended_ : Intended::kFile;
+        return Button(id::kRefreshMemory, id::kGroupFiles);
+      case Act::kInitMemory:
+        // In debug mode the image is the memory, and stays as it is.
+        if (Debug()) {
+          image_ = w_.state.codeImage;
+          intended_ = Intended::kImage;
+        } else {
+          intended_ = Intended::kNothing;
+        }
+        OnHotKey(ctx_, kKeyF7);
+        w_.worker.WaitIdle();
+        return;
+      case Act::kCopyChip: {
+        // The copy covers 0 to the end field's address; the programmer
+        // erases the rest of its memory first.
+        const sim::Chip chip = w_.rig.programmer.GetChip();
+        Button(id::kCopyChip, id::kGroupFiles);
+        copied_.clear();
+        for (uint32_t a = 0; a <= w_.state.programEnd; ++a) copied_.push_back(chip.Read(a));
+        intended_ = Intended::kCopiedChip;
+        return;
+      }
+      case Act::kAutoRun:
+        w_.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, 0x2000));
+        return Button(id::kAutoProgram, id::kGroupOperations);
+      case Act::kAutoRunAgain:
+        return Button(id::kAutoProgram, id::kGroupOperations);
+      case Act::kBlankCheck:
+        return Button(id::kBlankCheck, id::kGroupOperations);
+      case Act::kVerifyFreshChip:
+        w_.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, 0x2000));
+        [[fallthrough]];
+      case Act::kVerify:
+        return Button(id::kVerifyChip, id::kGroupOperations);
+      case Act::kChipChecksum:
+        return Button(id::kChipChecksum, id::kGroupOperations);
+      case Act::kMemoryChecksum:
+        return Button(id::kMemoryChecksum, id::kGroupOperations);
+      case Act::kOfflineMasterDeclined:
+        // The first box of the step: the master's confirmation, or the
+        // refusal that comes instead of it.
+        w_.window.QueueAnswer(MbAnswer::No);
+        [[fallthrough]];
+      case Act::kOfflineMaster: {
+        // It loads the file again: in debug mode into the image first,
+        // leaving debug mode, then into the programming memory.
+        const bool debug = Debug();
+        Button(id::kMakeMaster, id::kGroupFiles);
+        if (debug && !Debug()) intended_ = Intended::kFile;
+        return;
+      }
+      case Act::kToggleDebug:
+        w_.window.SetChecked(id::kDebugMode, !Debug());
+        return Button(id::kDebugMode, id::kGroupControlData);
+    }
+  }
+
+  void OnFrame(uint8_t code) {
+    streaming_ = code == 0x0E;
+    if (code == 0x0C && step_.act == Act::kOfflineMaster) intended_ = Intended::kFile;
+    if (code == 0x11 && step_.trouble == Trouble::kInterrupt && struck_ && w_.state.interruptRequested) {
+      configAfterInterrupt_ = true;
+    }
+    if (struck_ || code != step_.atCode) return;
+    Strike();
+  }
+
+  void Strike() {
+    struck_ = true;
+    const uint64_t after = step_.after;
+    switch (step_.trouble) {
+      case Trouble::kNone:
+      case Trouble::kInterrupt:
+      case Trouble::kUnplug:  // armed: it strikes in the reads that follow
+        return;
+      default:
+        return w_.rig.programmer.UpdateFaults([&](sim::Faults& f) {
+          switch (step_.trouble) {
+            case Trouble::kSilent:
+              f.silent = true;
+              break;
+            case Trouble::kAnswerNo:
+              f.answerNo = true;
+              break;
+            case Trouble::kVoltage:
+              f.voltage = '1';
+              break;
+            case Trouble::kGarbage:
+              f.garbage = true;
+              break;
+            case Trouble::kShortAnswer:
+              f.shortAnswer = true;
+              break;
+            case Trouble::kStopProgress:
+              f.stopProgressAt = 0x0100;
+              break;
+            case Trouble::kWrongChecksum:
+              f.wrongChecksum = true;
+              break;
+            case Trouble::kByteDamagedToProgrammer:
+              f.toDevice = {sim::WireFault::Kind::kCorrupt, 21 + after, 1};
+              break;
+            case Trouble::kByteDamagedToHost:
+              f.toHost = {sim::WireFault::Kind::kCorrupt, after, 1};
+              break;
+            default:
+              break;
+          }
+        });
+    }
+  }
+
+  // Back to a sound line: faults off, the bridge plugged, connected. After
+  // trouble the programmer may still be busy with a command the host gave
+  // up on; the next step starts once it is done.
+  void Heal(bool afterTrouble = false) {
+    w_.rig.programmer.SetFaults({});
+    for (int wait = 0; afterTrouble && wait < 300 && (w_.rig.Sync(), !w_.rig.programmer.Idle()); ++wait) {
+      w_.clock.SleepMs(100);
+    }
+    w_.rig.bridge.Replug();
+    w_.state.interruptRequested = 0;
+    for (int tick = 0; tick < 4 && !w_.state.connected; ++tick) {
+      OnTimerTick(ctx_);
+      w_.worker.WaitIdle();
+    }
+    w_.rig.programmer.ClearViolations();
+  }
+
+  bool Debug() { return w_.window.IsChecked(id::kDebugMode); }
+
+  static bool IsVerifiedText(const std::string& status) {
+    return status == "自动编程已成功完成" || status == "校验芯片成功" || status == "校验芯片成功!";
+  }
+
+  // What the operator means the chips to get.
+  std::optional<uint8_t> IntendedByte(uint32_t address) const {
+    switch (intended_) {
+      case Intended::kNothing:
+        return std::nullopt;
+      case Intended::kFile:
+        if (Broken(kFiles[file_])) return std::nullopt;
+        return address < kFiles[file_].size ? FileByte(kFiles[file_], address) : 0xFF;
+      case Intended::kCopiedChip:
+        return address < copied_.size() ? copied_[address] : 0xFF;
+      case Intended::kImage:
+        return image_[address];
+    }
+    return std::nullopt;
+  }
+
+  bool ChipHoldsTheCode() {
+    // Programmed, or reading as the code: a copied read-protected chip
+    // reads as zeros, and so does its copy.
+    const sim::Chip chip = w_.rig.programmer.GetChip();
+    for (uint32_t a = w_.state.programStart; a <= w_.state.programEnd; ++a) {
+      const std::optional<uint8_t> want = IntendedByte(a);
+      const uint8_t raw = a < chip.rom.size() ? chip.rom[a] : 0xFF;
+      if (!want || (*want != raw && *want != chip.Read(a))) return false;
+    }
+    return true;
+  }
+
+  // In normal mode codeLoaded vouches for the programmer's memory.
+  bool MemoryAsClaimed() {
+    if (!w_.state.codeLoaded || Debug()) return true;
+    const std::vector<uint8_t> memory = w_.rig.programmer.ReadMemory(0, w_.state.memoryEnd + 1);
+    for (uint32_t a = w_.state.memoryStart; a <= w_.state.memoryEnd; ++a) {
+      const std::optional<uint8_t> want = IntendedByte(a);
+      if (!want || *want != memory[a]) return false;
+    }
+    return true;
+  }
+
+  enum class Intended { kNothing, kFile, kCopiedChip, kImage };
+
+  SimWorld w_;
+  test::ObservedPort port_{w_.rig.port};
+  AppContext ctx_{w_.state, w_.window, w_.registry, w_.clock, w_.sound, w_.dialogs, port_, w_.worker};
+  Step step_{Act::kBlankCheck};
+  bool struck_ = false;
+  bool streaming_ = false;
+  uint32_t writes_ = 0;
+  uint32_t reads_ = 0;
+  bool unplugged_ = false;
+  bool configAfterInterrupt_ = false;
+  Intended intended_ = Intended::kNothing;
+  int file_ = 0;
+  std::vector<uint8_t> copied_;
+  std::vector<uint8_t> image_;
+};
+
+// Plays the steps on a fresh day; the index of the first step that broke a
+// promise and what it broke.
+std::optional<std::pair<size_t, std::string>> Replay(const std::vector<Step>& steps) {
+  Day day;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    std::string broken = day.Play(steps[i]);
+    if (!broken.empty()) return std::make_pair(i, broken);
+  }
+  return std::nullopt;
+}
+
+// Drops steps, then troubles, one by one while the day still fails.
+std::vector<Step> Shrink(std::vector<Step> steps) {
+  for (size_t i = steps.size(); i-- > 0;) {
+    std::vector<Step> shorter = steps;
+    shorter.erase(shorter.begin() + static_cast<std::ptrdiff_t>(i));
+    if (Replay(shorter)) steps = std::move(shorter);
+  }
+  for (Step& step : steps) {
+    const Step kept = step;
+    step.trouble = Trouble::kNone;
+    if (!Replay(steps)) step = kept;
+  }
+  return steps;
+}
+
+void PlayDay(uint32_t seed, size_t length) {
+  std::mt19937 rng(seed);
+  std::vector<Step> steps;
+  for (size_t i = 0; i < length; ++i) steps.push_back(RandomStep(rng));
+  const auto failure = Replay(steps);
+  if (!failure) return;
+  steps.resize(failure->first + 1);
+  const std::vector<Step> shortest = Shrink(steps);
+  const auto again = Replay(shortest);
+  std::ostringstream out;
+  out << "seed " << seed << ": " << (again ? again->second : failure->second) << "\nshortest sequence:\n";
+  for (const Step& s : shortest) out << "  " << Describe(s) << "\n";
+  ADD_FAILURE() << out.str();
+}
+
+TEST(ProductionDay, EveryPromiseHoldsAfterEveryStep) {
+  constexpr size_t kLength = 60;
+  for (uint32_t seed = 1; seed <= 40; ++seed) PlayDay(seed, kLength);
+  if (const char* more = std::getenv("KOVRA_DAY_SEEDS")) {
+    const uint32_t count = static_cast<uint32_t>(std::strtoul(more, nullptr, 10));
+    for (uint32_t seed = 1000; seed < 1000 + count; ++seed) PlayDay(seed, 400);
+  }
+}
+
+}  // namespace
+}  // namespace kovra
