@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/command_dispatch.h"
-#include "app/control_ids.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "base/control_ids.h"
 #include "link/programmer_link.h"
 #include "support/sim_serial_port.h"
 #include "support/test_context.h"

@@ -1,12 +1,12 @@
 #include "app/command_dispatch.h"
 
-#include "app/control_ids.h"
 #include "app/counters.h"
 #include "app/views.h"
+#include "base/control_ids.h"
 #include "chips/target_rules.h"
-#include "image/code_view.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "ops/code_view.h"
 #include "ops/run_operation.h"
 
 namespace kovra {

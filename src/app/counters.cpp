@@ -1,7 +1,7 @@
 #include "app/counters.h"
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 
 namespace kovra {
 namespace {

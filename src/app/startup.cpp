@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
-#include "app/control_ids.h"
 #include "app/settings.h"
 #include "app/views.h"
+#include "base/control_ids.h"
 #include "chips/chip_list.h"
 #include "chips/target_rules.h"
 #include "image/code_image.h"

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
 namespace kovra {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 
 namespace kovra {
 

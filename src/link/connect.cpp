@@ -1,7 +1,7 @@
 #include <optional>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 #include "ops/run_operation.h"

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
 namespace kovra {

@@ -1,4 +1,4 @@
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "link/programmer_link.h"
 
 namespace kovra {

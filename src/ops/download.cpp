@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
 #include "image/code_loader.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/memory_ops.h"

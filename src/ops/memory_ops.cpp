@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 

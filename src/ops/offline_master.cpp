@@ -1,9 +1,9 @@
 #include "ops/offline_master.h"
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "chips/target_rules.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/download.h"

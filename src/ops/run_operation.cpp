@@ -2,12 +2,12 @@
 
 #include <iterator>
 
-#include "app/control_ids.h"
 #include "app/counters.h"
+#include "base/control_ids.h"
 #include "image/code_loader.h"
-#include "image/code_view.h"
 #include "link/programmer_link.h"
 #include "ops/chip_ops.h"
+#include "ops/code_view.h"
 #include "ops/download.h"
 #include "ops/hex_save.h"
 #include "ops/memory_ops.h"

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/control_ids.h"
-#include "app/control_table.h"
+#include "base/control_ids.h"
+#include "base/control_table.h"
 #include "win32/messages.h"
 #include "win32/wide_text.h"
 

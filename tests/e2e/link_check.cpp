@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "app/control_ids.h"
 #include "app/headless_window.h"
+#include "base/control_ids.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 #include "platform/system_clock.h"

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string_view>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/serial_port.h"
 
 namespace kovra::test {

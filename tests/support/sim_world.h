@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/control_ids.h"
 #include "app/headless_window.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "base/app_context.h"
+#include "base/control_ids.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 #include "platform/memory_registry.h"

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_context.h"
 #include "app/headless_window.h"
+#include "base/app_context.h"
 #include "link/link_worker.h"
 #include "platform/memory_registry.h"
 #include "platform/no_serial_port.h"

@@ -1,8 +1,8 @@
-#include "image/code_view.h"
+#include "ops/code_view.h"
 
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "support/test_context.h"
 
 namespace kovra {

@@ -2,7 +2,7 @@
 // conversation's failure paths, in virtual time.
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "support/sim_world.h"

@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include "app/command_dispatch.h"
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "ops/memory_ops.h"
 #include "support/observed_port.h"

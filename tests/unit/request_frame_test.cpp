@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "support/test_context.h"

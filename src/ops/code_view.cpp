@@ -1,10 +1,10 @@
-#include "image/code_view.h"
+#include "ops/code_view.h"
 
 #include <algorithm>
 #include <array>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "link/commands.h"
 #include "ops/memory_ops.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "chips/chip_record.h"
+#include "base/chip_record.h"
 #include "platform/serial_port.h"
 
 namespace kovra {
