@@ -6,8 +6,8 @@
 #include <iterator>
 #include <optional>
 
-#include "app/settings.h"
 #include "base/control_ids.h"
+#include "base/program_key.h"
 #include "base/text_helpers.h"
 
 namespace kovra {

@@ -4,7 +4,6 @@
 #include "base/text_helpers.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
-#include "ops/run_operation.h"
 
 namespace kovra {
 
@@ -85,20 +84,6 @@ void OnTimerTick(AppContext& ctx) {
     return;
   }
   if (!s.busy) ctx.worker.PostSupervision([&ctx] { SuperviseLink(ctx); });
-}
-
-void StartOperation(AppContext& ctx, uint8_t code) {
-  if (!ctx.state.linkReady || !ctx.state.connected) {
-    ctx.window.SetText(id::kStatusLine, kTextNoLink);
-    return;
-  }
-  // The frame is built on the worker: a supervision pass that is still
-  // running finishes first and cannot overwrite it.
-  ctx.worker.PostOperation([&ctx, code] {
-    ctx.state.operationCode() = code;
-    BuildRequestFrame(ctx);
-    RunOperation(ctx);
-  });
 }
 
 }  // namespace kovra

@@ -54,14 +54,12 @@ void Beeps(AppContext& ctx, int count, uint32_t durationMs);
 void ReportVoltageFault(AppContext& ctx, const uint8_t* answer);
 bool ConfirmAutoOptions(AppContext& ctx);
 
-// Connect, supervision and operation start.
+// Connect and supervision.
 void Connect(AppContext& ctx);
 void SuperviseLink(AppContext& ctx);
 // The first connect, with messages.
 void ConnectAtStartup(AppContext& ctx);
 // Every tick of any of the window's timers.
 void OnTimerTick(AppContext& ctx);
-// Hands operation `code` to the link worker; refused without a link.
-void StartOperation(AppContext& ctx, uint8_t code);
 
 }  // namespace kovra

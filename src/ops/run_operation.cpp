@@ -2,9 +2,9 @@
 
 #include <iterator>
 
-#include "app/counters.h"
 #include "base/control_ids.h"
 #include "image/code_loader.h"
+#include "link/link_worker.h"
 #include "link/programmer_link.h"
 #include "ops/chip_ops.h"
 #include "ops/code_view.h"
@@ -12,6 +12,7 @@
 #include "ops/hex_save.h"
 #include "ops/memory_ops.h"
 #include "ops/offline_master.h"
+#include "ops/production_counters.h"
 
 namespace kovra {
 namespace {
@@ -144,6 +145,20 @@ int RunOperation(AppContext& ctx) {
 void RunStep(AppContext& ctx, uint8_t identifier) {
   ctx.state.operationCode() = identifier;
   RunOperation(ctx);
+}
+
+void StartOperation(AppContext& ctx, uint8_t code) {
+  if (!ctx.state.linkReady || !ctx.state.connected) {
+    ctx.window.SetText(id::kStatusLine, kTextNoLink);
+    return;
+  }
+  // The frame is built on the worker: a supervision pass that is still
+  // running finishes first and cannot overwrite it.
+  ctx.worker.PostOperation([&ctx, code] {
+    ctx.state.operationCode() = code;
+    BuildRequestFrame(ctx);
+    RunOperation(ctx);
+  });
 }
 
 }  // namespace kovra

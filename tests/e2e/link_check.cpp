@@ -12,6 +12,7 @@
 #include "base/control_ids.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "ops/run_operation.h"
 #include "platform/system_clock.h"
 #include "win32/win32_registry.h"
 #include "win32/win32_serial_port.h"

@@ -10,6 +10,7 @@
 #include "base/control_ids.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "ops/run_operation.h"
 #include "platform/memory_registry.h"
 #include "support/sample_files.h"
 #include "support/sim_serial_port.h"

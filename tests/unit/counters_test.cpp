@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/control_ids.h"
+#include "ops/production_counters.h"
 #include "support/test_context.h"
 
 namespace kovra {

@@ -5,6 +5,7 @@
 #include "base/control_ids.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
+#include "ops/run_operation.h"
 #include "support/sim_world.h"
 
 namespace kovra {

@@ -12,6 +12,7 @@
 #include "image/code_image.h"
 #include "link/commands.h"
 #include "ops/memory_ops.h"
+#include "ops/run_operation.h"
 #include "support/observed_port.h"
 #include "support/sample_files.h"
 #include "support/sim_world.h"
