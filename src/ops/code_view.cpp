@@ -33,10 +33,10 @@ void SetupCodeView(AppContext& ctx) {
   ctx.window.SetChecked(id::kAsciiView, false);
 }
 
-void ShowCodePage(AppContext& ctx, uint8_t code) {
+void ShowCodePage(AppContext& ctx, Op request) {
   AppState& s = ctx.state;
   int32_t wanted = s.displayAddress;
-  if (code == page::kGoTo) {
+  if (request == Op::kPageGoTo) {
     const std::string digits = FitDigits(ctx.window.GetText(id::kDisplayAddress).substr(0, 99), 5);
     if (!AllCharsIn(digits, HexDigitSet)) {
       s.linkError = 1;
@@ -45,9 +45,9 @@ void ShowCodePage(AppContext& ctx, uint8_t code) {
     }
     wanted = static_cast<int32_t>(HexToNumber(digits, 16));
     ctx.window.SetText(id::kDisplayAddress, Hex5(static_cast<uint32_t>(wanted)));
-  } else if (code == page::kPrevious) {
+  } else if (request == Op::kPagePrevious) {
     wanted -= 0x100;
-  } else if (code == page::kNext) {
+  } else if (request == Op::kPageNext) {
     wanted += 0x100;
   }
   wanted = wanted <= 0 ? 0 : std::min(wanted, kLastPage);

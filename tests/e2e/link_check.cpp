@@ -66,7 +66,7 @@ int main() {
   window.SetText(id::kEndAddress, "00FF");
   state.programStart = 0;
   state.programEnd = 0xFF;
-  StartOperation(ctx, 13);
+  StartOperation(ctx, Op::kMemoryChecksum);
   worker.WaitIdle();
   const std::string checksum = window.GetText(id::kStatusLine);
   Expect(state.linkError == 0 && checksum == "编程内存检查和 =  FF00", "memory checksum: " + checksum);

@@ -47,8 +47,8 @@ struct SimWorld {
     worker.WaitIdle();
   }
   // Starts an operation as a button does and waits until it has ended.
-  void Run(uint8_t code) {
-    StartOperation(ctx, code);
+  void Run(Op op) {
+    StartOperation(ctx, op);
     worker.WaitIdle();
   }
   // The frames (21 bytes each) the programmer received, in order.

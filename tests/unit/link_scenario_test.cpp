@@ -112,7 +112,7 @@ TEST(CheckConnection, UnpluggedDuringAnOperationWarns) {
   SimWorld w;
   w.ConnectNow();
   w.rig.bridge.Unplug();
-  w.Run(2);
+  w.Run(Op::kChipChecksum);
   auto boxes = w.window.MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, kTextPortLost);
@@ -135,7 +135,7 @@ TEST(CheckConnection, ATwentyByteFrameAnswerIsAConnectionError) {
 
 TEST(StartOperation, RefusedWithoutALink) {
   SimWorld w;
-  StartOperation(w.ctx, 13);
+  StartOperation(w.ctx, Op::kMemoryChecksum);
   w.worker.WaitIdle();
   EXPECT_EQ(w.Status(), kTextNoLink);
   EXPECT_TRUE(w.Frames().empty());

@@ -30,8 +30,8 @@ struct Ops : test::SimWorld {
     ConnectNow();
   }
   AppContext Observed() { return {state, window, registry, clock, sound, dialogs, port, worker}; }
-  void RunWith(AppContext& c, uint8_t code) {
-    StartOperation(c, code);
+  void RunWith(AppContext& c, Op op) {
+    StartOperation(c, op);
     worker.WaitIdle();
   }
   std::vector<uint8_t> Codes() {
@@ -58,7 +58,7 @@ TEST(Download, PacesEveryPageBoundary) {
   std::vector<Chunk> chunks;
   w.port.onWrite = [&](const uint8_t*, size_t n) { chunks.push_back({w.clock.NowMs(), n}); };
   AppContext c = w.Observed();
-  w.RunWith(c, 14);
+  w.RunWith(c, Op::kDownload);
 
   EXPECT_EQ(w.state.codeLoaded, 1) << w.Status();
   EXPECT_EQ(w.rig.programmer.ReadMemory(0, 0x2000),
@@ -86,7 +86,7 @@ TEST(Download, LastChunkRunsPastTheLastAddress) {
   size_t sent = 0;
   w.port.onWrite = [&](const uint8_t*, size_t n) { sent += n; };
   AppContext c = w.Observed();
-  w.RunWith(c, 14);
+  w.RunWith(c, Op::kDownload);
   EXPECT_EQ(w.state.programEnd, 0x1234u);
   EXPECT_EQ(sent, 0x1238u);
   EXPECT_EQ(w.state.codeLoaded, 1) << w.Status();
@@ -100,7 +100,7 @@ TEST(Download, DoubleClickInterruptsWithoutChecksum) {
     if (++writes == 100) w.state.interruptRequested = 1;
   };
   AppContext c = w.Observed();
-  w.RunWith(c, 14);
+  w.RunWith(c, Op::kDownload);
   EXPECT_EQ(w.Status(), "下载过程已被用户中断!");
   EXPECT_EQ(w.state.codeLoaded, 0);
   EXPECT_EQ(w.Codes().back(), cmd::kDownload);
@@ -109,7 +109,7 @@ TEST(Download, DoubleClickInterruptsWithoutChecksum) {
 TEST(Download, WrongChecksumWarnsButShowsTheProgrammersValue) {
   Ops w;
   w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
-  w.Run(14);
+  w.Run(Op::kDownload);
   EXPECT_EQ(w.state.linkError, 1);
   EXPECT_EQ(w.state.codeLoaded, 0);
   const std::string programmer = Hex4(static_cast<uint16_t>(SumImage(w.state, 0, 0x1FFF) + 1));
@@ -125,7 +125,7 @@ TEST(Download, DsrStuckOnBreaksTheStream) {
   Ops w;
   w.state.autoRunState = 100;
   w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.dsrStuckOn = true; });
-  w.Run(14);
+  w.Run(Op::kDownload);
   EXPECT_EQ(w.state.linkError, 1);
   EXPECT_EQ(w.state.autoRunState, 0);
   EXPECT_EQ(w.state.codeLoaded, 0);
@@ -135,7 +135,7 @@ TEST(Download, DsrStuckOnBreaksTheStream) {
 TEST(Download, DebugModeOnlyLoadsAndSums) {
   Ops w;
   w.window.SetChecked(id::kDebugMode, true);
-  w.Run(14);
+  w.Run(Op::kDownload);
   EXPECT_EQ(w.state.codeLoaded, 1);
   EXPECT_EQ(w.Status(), "编程内存检查和 =  " + Hex4(SumImage(w.state, 0, 0x1FFF)));
   EXPECT_EQ(w.Codes(), (std::vector<uint8_t>{kConnectProbe}));
@@ -143,7 +143,7 @@ TEST(Download, DebugModeOnlyLoadsAndSums) {
 
 struct ChipRun : Ops {
   ChipRun() {
-    Run(14);
+    Run(Op::kDownload);
     rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kMtp, 0x2000));
   }
   void Capture(const char* start, const char* end) {
@@ -245,7 +245,7 @@ TEST(CopyChip, IntoTheImageInDebugMode) {
 
 TEST(OfflineMaster, WritesTheFrameAsConfiguration) {
   Ops w(0x1000);
-  w.Run(14);
+  w.Run(Op::kDownload);
   w.window.SetChecked(id::kDebugMode, true);
   w.window.QueueAnswer(MbAnswer::Yes);
   OnCommandRequest(w.ctx, id::kMakeMaster, id::kGroupFiles);
@@ -269,7 +269,7 @@ TEST(OfflineMaster, WritesTheFrameAsConfiguration) {
 
 TEST(OfflineMaster, NoClearsDebugModeAndSendsNothing) {
   Ops w(0x1000);
-  w.Run(14);
+  w.Run(Op::kDownload);
   w.window.SetChecked(id::kDebugMode, true);
   const size_t before = w.Frames().size();
   w.window.QueueAnswer(MbAnswer::No);
@@ -282,7 +282,7 @@ TEST(OfflineMaster, NoClearsDebugModeAndSendsNothing) {
 
 struct HexSave : Ops {
   HexSave() {
-    Run(14);
+    Run(Op::kDownload);
     target = dir.path() / "out.hex";
     std::ofstream(target) << "older file";
     dialogs.Answer(target.string());
