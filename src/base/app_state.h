@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "base/chip_record.h"
+#include "base/request_frame.h"
 #include "platform/serial_port.h"
 
 namespace kovra {
 
 inline constexpr uint32_t kImageSize = 0x100000;
-inline constexpr size_t kRequestFrameSize = 21;
 inline constexpr size_t kPortRows = 8;
 inline constexpr size_t kDeviceRows = 64;
 
@@ -60,7 +60,7 @@ struct AppState {
   Flag busy{0};
   Flag quietConnect{0};
   Flag firstTickDone{0};
-  std::array<uint8_t, kRequestFrameSize> requestFrame{};
+  RequestFrame requestFrame{};
   std::atomic<uint32_t> optionMask{0};
 
   // Production counters; the counter buttons write them while a run counts.
@@ -76,8 +76,8 @@ struct AppState {
   Flag codeViewReady{0};
   Flag linkPressed{0};
 
-  uint8_t& operationCode() { return requestFrame[kRequestFrameSize - 1]; }
-  uint8_t operationCode() const { return requestFrame[kRequestFrameSize - 1]; }
+  uint8_t& operationCode() { return requestFrame.code(); }
+  uint8_t operationCode() const { return requestFrame.code(); }
 };
 
 }  // namespace kovra

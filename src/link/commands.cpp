@@ -34,20 +34,9 @@ bool IsAnswer(const uint8_t* buffer, const char* word) {
 
 }  // namespace
 
-void SetFrameRange(AppState& state, uint32_t start, uint32_t end) {
-  auto& f = state.requestFrame;
-  f[16] = static_cast<uint8_t>(start >> 16);
-  f[17] = static_cast<uint8_t>(start >> 8);
-  f[18] = static_cast<uint8_t>(start);
-  f[19] = static_cast<uint8_t>(end >> 16);
-  f[6] = static_cast<uint8_t>(end >> 8);
-  f[7] = static_cast<uint8_t>(end);
-}
+void SetFrameRange(AppState& state, uint32_t start, uint32_t end) { state.requestFrame.SetRange(start, end); }
 
-void SetFrameChecksum(AppState& state, uint16_t sum) {
-  state.requestFrame[8] = static_cast<uint8_t>(sum >> 8);
-  state.requestFrame[9] = static_cast<uint8_t>(sum);
-}
+void SetFrameChecksum(AppState& state, uint16_t sum) { state.requestFrame.SetChecksum(sum); }
 
 bool SendCommand(AppContext& ctx, uint8_t code) {
   ctx.state.operationCode() = code;

@@ -77,36 +77,40 @@ void ReadAnswer(AppContext& ctx, uint8_t* buffer, size_t size, size_t count, uin
 
 void BuildRequestFrame(AppContext& ctx) {
   MainWindow& w = ctx.window;
-  auto& frame = ctx.state.requestFrame;
-  frame[10] = 1;
-  if (w.IsChecked(id::kChipOtp)) frame[4] = 1;
-  if (w.IsChecked(id::kChipMtp)) frame[4] = 2;
+  RequestFrame& frame = ctx.state.requestFrame;
+  frame.SetMarker();
+  if (w.IsChecked(id::kChipOtp)) frame.chipType() = kFrameOtp;
+  if (w.IsChecked(id::kChipMtp)) frame.chipType() = kFrameMtp;
 
-  if (Selected(w, id::kVcc50)) frame[11] = 1;
-  if (Selected(w, id::kVcc33)) frame[11] = 2;
-  frame[11] &= 0x0F;
-  if (Selected(w, id::kVppVcc)) frame[11] |= 0x80;
-  if (Selected(w, id::kVpp12)) frame[11] |= 0x40;
+  if (Selected(w, id::kVcc50)) frame.supply() = supply::kVcc50;
+  if (Selected(w, id::kVcc33)) frame.supply() = supply::kVcc33;
+  frame.supply() &= supply::kVccMask;
+  if (Selected(w, id::kVppVcc)) frame.supply() |= supply::kVppFromVcc;
+  if (Selected(w, id::kVpp12)) frame.supply() |= supply::kVpp12;
 
   static constexpr struct {
     int id;
     uint32_t bit;
-  } kOptions[] = {{id::kOptAutoReadProtect, 0x01}, {id::kOptAutoLdcProtect, 0x02},
-                  {id::kOptAutoBlankCheck, 0x04},  {id::kOptAutoHwWriteProtect, 0x08},
-                  {id::kOptSmart, 0x10},           {id::kOptAutoVerify, 0x20},
-                  {id::kOptEraseMtp, 0x40}};
+  } kOptions[] = {
+      {id::kOptAutoReadProtect, option::kReadProtect},
+      {id::kOptAutoLdcProtect, option::kLdcProtect},
+      {id::kOptAutoBlankCheck, option::kBlankCheck},
+      {id::kOptAutoHwWriteProtect, option::kHwWriteProtect},
+      {id::kOptSmart, option::kSmart},
+      {id::kOptAutoVerify, option::kVerify},
+      {id::kOptEraseMtp, option::kEraseMtp},
+  };
   uint32_t mask = 0;
   for (const auto& option : kOptions) {
     if (Selected(w, option.id)) mask |= option.bit;
   }
   ctx.state.optionMask = mask;
-  frame[5] = static_cast<uint8_t>(mask);
+  frame.options() = static_cast<uint8_t>(mask);
 
-  std::memcpy(frame.data(), "STAR", 4);
+  frame.SetMagic();
   const uint32_t checksum = HexToNumber(w.GetText(id::kChecksumField).substr(0, 9), 16);
-  frame[8] = static_cast<uint8_t>(checksum >> 8);
-  frame[9] = static_cast<uint8_t>(checksum);
-  std::copy_n(ctx.state.codeImage.begin() + 0x3C, 4, frame.begin() + 12);
+  frame.SetChecksum(static_cast<uint16_t>(checksum));
+  frame.SetImageTag(ctx.state.codeImage.data() + 0x3C);
 }
 
 bool ExchangeRequest(AppContext& ctx) {

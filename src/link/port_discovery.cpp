@@ -51,7 +51,7 @@ bool OpenPort(AppContext& ctx, const std::string& name) {
                         .readConstant = 50,
                         .writeMultiplier = 2,
                         .writeConstant = 50});
-  ctx.state.requestFrame.fill(0x55);
+  ctx.state.requestFrame.Fill(0x55);
   BuildRequestFrame(ctx);
   ctx.state.operationCode() = kConnectProbe;
   return CheckConnection(ctx);

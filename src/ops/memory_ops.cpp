@@ -35,7 +35,7 @@ bool SendInitCommand(AppContext& ctx, uint32_t end) {
 bool DebugMode(AppContext& ctx) { return ctx.window.IsChecked(id::kDebugMode); }
 
 void ResetRequestFrame(AppContext& ctx) {
-  ctx.state.requestFrame.fill(0);
+  ctx.state.requestFrame.Fill(0);
   BuildRequestFrame(ctx);
 }
 

@@ -35,10 +35,14 @@ struct AutoStep {
 };
 
 constexpr AutoStep kAutoSteps[] = {
-    {Op::kBlankCheck, Op::kBlankCheck, 0x04, false},           {Op::kEraseMtp, Op::kEraseMtp, 0x40, true},
-    {Op::kProgramFromMemory, Op::kProgramFromImage, 0, false}, {Op::kVerifyChip, Op::kChipChecksum, 0x20, false},
-    {Op::kEnableSmart, Op::kEnableSmart, 0x10, true},          {Op::kLdcProtect, Op::kLdcProtect, 0x02, false},
-    {Op::kReadProtect, Op::kReadProtect, 0x01, false},         {Op::kHwWriteProtect, Op::kHwWriteProtect, 0x08, true},
+    {Op::kBlankCheck, Op::kBlankCheck, option::kBlankCheck, false},
+    {Op::kEraseMtp, Op::kEraseMtp, option::kEraseMtp, true},
+    {Op::kProgramFromMemory, Op::kProgramFromImage, 0, false},
+    {Op::kVerifyChip, Op::kChipChecksum, option::kVerify, false},
+    {Op::kEnableSmart, Op::kEnableSmart, option::kSmart, true},
+    {Op::kLdcProtect, Op::kLdcProtect, option::kLdcProtect, false},
+    {Op::kReadProtect, Op::kReadProtect, option::kReadProtect, false},
+    {Op::kHwWriteProtect, Op::kHwWriteProtect, option::kHwWriteProtect, true},
 };
 
 // The steps the options ask for, stopping at the first failure; the outcome
@@ -58,7 +62,7 @@ void AutoProgram(AppContext& ctx, const Operation&) {
   s.autoRunState = 100;
 
   const uint32_t mask = s.optionMask;
-  const bool mtp = s.requestFrame[4] == 2;
+  const bool mtp = s.requestFrame.chipType() == kFrameMtp;
   bool failed = false;
   for (size_t i = 0; i < std::size(kAutoSteps) && !failed; ++i) {
     const AutoStep& step = kAutoSteps[i];

@@ -302,7 +302,7 @@ TEST(HexSaveFromMemory, ReadsPagesAndWritesTheRecords) {
   std::vector<std::pair<uint32_t, uint32_t>> blocks;
   w.port.onFrame = [&](uint8_t code) {
     if (code == cmd::kReadMemoryBlock) {
-      const auto& f = w.state.requestFrame;
+      const auto& f = w.state.requestFrame.bytes;
       blocks.push_back({uint32_t{f[17]} << 8 | f[18], uint32_t{f[6]} << 8 | f[7]});
     }
   };
