@@ -51,6 +51,9 @@ struct RequestFrame {
   static constexpr size_t kEndHigh = 19;   // end bits 23..16
   static constexpr size_t kCode = 20;      // the command; the operation's identifier until it sends one
 
+  // Where in the code image the image tag is taken from.
+  static constexpr uint32_t kImageTagFrom = 0x3C;
+
   std::array<uint8_t, kRequestFrameSize> bytes{};
 
   uint8_t& code() { return bytes[kCode]; }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/control_ids.h"
+#include "base/host_timing.h"
 #include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
@@ -17,8 +18,12 @@ struct ProgressRule {
 };
 
 constexpr ProgressRule kProgressRules[] = {
-    {cmd::kChipChecksum, 100, false}, {cmd::kBlankCheck, 50, true},         {cmd::kVerifyChip, 150, true},
-    {cmd::kProgramFromMemory, 0, true}, {cmd::kMemoryChecksum, 50, false}, {cmd::kCopyChipToMemory, 300, false},
+    {cmd::kChipChecksum, pause::kChipChecksumProgressMs, false},
+    {cmd::kBlankCheck, pause::kBlankCheckProgressMs, true},
+    {cmd::kVerifyChip, pause::kVerifyProgressMs, true},
+    {cmd::kProgramFromMemory, pause::kProgramProgressMs, true},
+    {cmd::kMemoryChecksum, pause::kMemoryChecksumProgressMs, false},
+    {cmd::kCopyChipToMemory, pause::kCopyProgressMs, false},
 };
 
 const ProgressRule& RuleFor(uint8_t code) {
@@ -45,14 +50,14 @@ bool SendCommand(AppContext& ctx, uint8_t code) {
 
 uint16_t ReadWord16(AppContext& ctx) {
   uint8_t buffer[8];
-  ReadAnswer(ctx, buffer, sizeof buffer, 2, 30);
+  ReadAnswer(ctx, buffer, sizeof buffer, 2, tries::kWord);
   if (ctx.state.linkError) return 0;
   return static_cast<uint16_t>(buffer[0] << 8 | buffer[1]);
 }
 
 uint32_t ReadProgressAddress(AppContext& ctx) {
   uint8_t buffer[8];
-  ReadAnswer(ctx, buffer, sizeof buffer, 3, 30);
+  ReadAnswer(ctx, buffer, sizeof buffer, 3, tries::kProgressAddress);
   if (ctx.state.linkError) return 0;
   // The address is judged as a text up to its first zero byte: with
   // addresses below 10000H that text is empty and always passes.
@@ -66,7 +71,7 @@ uint32_t ReadProgressAddress(AppContext& ctx) {
 
 bool ReadAcknowledgement(AppContext& ctx, size_t bufferSize, bool faultCheck) {
   std::vector<uint8_t> buffer(bufferSize);
-  ReadAnswer(ctx, buffer.data(), buffer.size(), 2, 50);
+  ReadAnswer(ctx, buffer.data(), buffer.size(), 2, tries::kAcknowledge);
   if (faultCheck && buffer[0] == 'E') ReportVoltageFault(ctx, buffer.data());
   return ctx.state.linkError == 0;
 }

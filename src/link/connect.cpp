@@ -1,6 +1,7 @@
 #include <optional>
 
 #include "base/control_ids.h"
+#include "base/host_timing.h"
 #include "base/text_helpers.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
@@ -29,7 +30,7 @@ void Connect(AppContext& ctx) {
       s.linkError = 0;
       bool opened = OpenPort(ctx, *candidate);
       if (!opened) {
-        ctx.clock.SleepMs(100);
+        ctx.clock.SleepMs(pause::kReopenMs);
         opened = OpenPort(ctx, *candidate);
       }
       if (opened) {
@@ -45,7 +46,7 @@ void Connect(AppContext& ctx) {
     ctx.window.SetText(id::kStatusLine, kTextConnectedPrefix + ToUpperAscii(candidate.value_or("")));
   } else {
     s.autoRunState = 0;
-    ctx.window.SetTimer(kRetryTimer, 1000);
+    ctx.window.SetTimer(kRetryTimer, kTickMs);
     s.linkError = 1;
     ctx.window.SetText(id::kStatusLine, kTextLinkError);
   }
@@ -80,7 +81,7 @@ void OnTimerTick(AppContext& ctx) {
     // The first connect runs on the link worker like every other use of
     // the port, so the window stays responsive while ports time out.
     ctx.worker.PostSupervision([&ctx] { ConnectAtStartup(ctx); });
-    ctx.window.SetTimer(kMainTimer, 1000);
+    ctx.window.SetTimer(kMainTimer, kTickMs);
     return;
   }
   if (!s.busy) ctx.worker.PostSupervision([&ctx] { SuperviseLink(ctx); });

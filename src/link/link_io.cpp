@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "base/control_ids.h"
+#include "base/host_timing.h"
 #include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
@@ -110,7 +111,7 @@ void BuildRequestFrame(AppContext& ctx) {
   frame.SetMagic();
   const uint32_t checksum = HexToNumber(w.GetText(id::kChecksumField).substr(0, 9), 16);
   frame.SetChecksum(static_cast<uint16_t>(checksum));
-  frame.SetImageTag(ctx.state.codeImage.data() + 0x3C);
+  frame.SetImageTag(ctx.state.codeImage.data() + RequestFrame::kImageTagFrom);
 }
 
 bool ExchangeRequest(AppContext& ctx) {
@@ -118,7 +119,7 @@ bool ExchangeRequest(AppContext& ctx) {
   WriteBytes(ctx, ctx.state.requestFrame.data(), kRequestFrameSize);
   if (ctx.state.linkError) return false;
   ctx.port.WaitTransmitEmpty();
-  ctx.clock.SleepMs(50);
+  ctx.clock.SleepMs(pause::kFrameAnswerMs);
   // What the programmer answers to the frame is its own business; only
   // that all 21 bytes come matters.
   uint8_t answer[kRequestFrameSize];
@@ -139,7 +140,7 @@ bool CheckConnection(AppContext& ctx) {
     return false;
   }
   if (ConfigurePort(ctx)) {
-    WaitDsrOff(ctx, 1000);
+    WaitDsrOff(ctx, tries::kDsrBeforeFrame);
     if (ExchangeRequest(ctx)) {
       s.connected = 1;
       s.linkReady = 1;
@@ -150,7 +151,7 @@ bool CheckConnection(AppContext& ctx) {
   s.connected = 0;
   s.linkReady = 0;
   s.autoRunState = 0;
-  ctx.window.SetTimer(kRetryTimer, 1000);
+  ctx.window.SetTimer(kRetryTimer, kTickMs);
   ctx.window.SetText(id::kStatusLine, kTextLinkError);
   return false;
 }

@@ -1,3 +1,4 @@
+#include "base/host_timing.h"
 #include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
@@ -45,12 +46,12 @@ bool IsPortPresent(AppContext& ctx) {
 bool OpenPort(AppContext& ctx, const std::string& name) {
   ctx.port.Close();
   if (!ctx.port.Open(name)) return false;
-  ctx.port.SetQueues(65536, 65536);
-  ctx.port.SetTimeouts({.readInterval = 2,
-                        .readMultiplier = 2,
-                        .readConstant = 50,
-                        .writeMultiplier = 2,
-                        .writeConstant = 50});
+  ctx.port.SetQueues(sizes::kPortQueue, sizes::kPortQueue);
+  ctx.port.SetTimeouts({.readInterval = kReadIntervalMs,
+                        .readMultiplier = kReadPerByteMs,
+                        .readConstant = kReadConstantMs,
+                        .writeMultiplier = kWritePerByteMs,
+                        .writeConstant = kWriteConstantMs});
   ctx.state.requestFrame.Fill(0x55);
   BuildRequestFrame(ctx);
   ctx.state.operationCode() = kConnectProbe;
@@ -71,7 +72,7 @@ bool ConfigurePort(AppContext& ctx) {
 
 bool WaitDsrOff(AppContext& ctx, uint32_t polls) {
   for (uint32_t i = 0; i < polls; ++i) {
-    ctx.clock.SleepMs(1);
+    ctx.clock.SleepMs(pause::kDsrPollMs);
     // A port that cannot report its modem status reads as not busy.
     uint32_t status = 0;
     ctx.port.GetModemStatus(status);

@@ -1,4 +1,5 @@
 #include "base/control_ids.h"
+#include "base/host_timing.h"
 #include "link/programmer_link.h"
 
 namespace kovra {
@@ -6,14 +7,14 @@ namespace kovra {
 void Beeps(AppContext& ctx, int count, uint32_t durationMs) {
   if ((ctx.state.controlFlags & kFlagBuzzerOn) == 0) return;
   for (int i = 0; i < count; ++i) {
-    if (i > 0) ctx.clock.SleepMs(100);
+    if (i > 0) ctx.clock.SleepMs(pause::kBeepGapMs);
     ctx.sound.Beep(1000, durationMs);
   }
 }
 
 void ReportVoltageFault(AppContext& ctx, const uint8_t* answer) {
   ctx.state.linkError = 1;
-  Beeps(ctx, 3, 100);
+  Beeps(ctx, 3, kShortBeepMs);
   const char* fault = "检测到未知错误!";
   switch (answer[1]) {
     case '1':

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "base/control_ids.h"
+#include "base/host_timing.h"
 #include "base/text_helpers.h"
 #include "link/commands.h"
 #include "ops/memory_ops.h"
@@ -59,7 +60,7 @@ void ShowCodePage(AppContext& ctx, Op request) {
   const bool ascii = ctx.window.IsChecked(id::kAsciiView);
   ctx.window.SetText(id::kStatusLine, "调入代码......");
 
-  std::array<uint8_t, 512> buffer{};
+  std::array<uint8_t, sizes::kBlock> buffer{};
   bool filled = true;
   if (!chip && DebugMode(ctx)) {
     std::copy_n(s.codeImage.begin() + first, 256, buffer.begin());

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "base/control_ids.h"
+#include "base/host_timing.h"
 #include "image/code_loader.h"
 #include "link/commands.h"
 #include "link/link_worker.h"
@@ -51,13 +52,13 @@ constexpr AutoStep kAutoSteps[] = {
 void AutoProgram(AppContext& ctx, const Operation&) {
   AppState& s = ctx.state;
   const bool imageVariant = DebugMode(ctx);
-  if (imageVariant) Beeps(ctx, 1, 100);
+  if (imageVariant) Beeps(ctx, 1, kShortBeepMs);
   if (!ConfirmAutoOptions(ctx)) {
     ctx.window.SetText(id::kStatusLine, "操作已中止");
     s.autoProgramActive = 0;
     return;
   }
-  if (!imageVariant) Beeps(ctx, 1, 100);
+  if (!imageVariant) Beeps(ctx, 1, kShortBeepMs);
   s.autoProgramActive = 1;
   s.autoRunState = 100;
 
@@ -68,10 +69,10 @@ void AutoProgram(AppContext& ctx, const Operation&) {
     const AutoStep& step = kAutoSteps[i];
     if (step.optionBit && !(mask & step.optionBit)) continue;
     if (step.mtpOnly && !mtp) continue;
-    if (imageVariant && i > 0) ctx.clock.SleepMs(50);
+    if (imageVariant && i > 0) ctx.clock.SleepMs(pause::kAutoStepMs);
     RunStep(ctx, imageVariant ? step.imageVariant : step.memoryVariant);
     failed = s.linkError != 0;
-    if (!failed && !imageVariant && i + 1 < std::size(kAutoSteps)) ctx.clock.SleepMs(50);
+    if (!failed && !imageVariant && i + 1 < std::size(kAutoSteps)) ctx.clock.SleepMs(pause::kAutoStepMs);
   }
 }
 
@@ -80,11 +81,11 @@ void CountOutcome(AppContext& ctx) {
   AppState& s = ctx.state;
   if (s.linkError) {
     CountFailure(ctx);
-    Beeps(ctx, 4, 100);
+    Beeps(ctx, 4, kShortBeepMs);
   } else {
     ctx.window.SetText(id::kStatusLine, "自动编程已成功完成");
     CountSuccess(ctx);
-    Beeps(ctx, 1, 500);
+    Beeps(ctx, 1, kLongBeepMs);
   }
   s.autoProgramActive = 0;
 }
