@@ -63,10 +63,14 @@ bool ConfigurePort(AppContext& ctx) {
   while (!ctx.port.Purge()) {
     if (++tries >= kMaxPurgeTries) return false;
   }
-  SerialSettings& settings = ctx.state.serialSettings;
-  settings.parityCheck = true;
-  settings.abortOnError = false;
-  ctx.port.Configure(kLineSettings, settings);
+  // The programmer's line: 38400 baud, 8 data bits, space parity, 1 stop bit.
+  ctx.state.serialSettings = {.baud = Baud::k38400,
+                              .parity = Parity::kSpace,
+                              .dataBits = DataBits::k8,
+                              .stopBits = StopBits::kOne,
+                              .parityCheck = true,
+                              .abortOnError = false};
+  ctx.port.Configure(ctx.state.serialSettings);
   return true;
 }
 

@@ -11,7 +11,6 @@ namespace kovra {
 
 inline constexpr std::string_view kSerialMapKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 inline constexpr std::string_view kBridgeValuePrefix = "\\Device\\ProlificSerial";
-inline constexpr std::string_view kLineSettings = "baud=38400 parity=S data=8 stop=1";
 inline constexpr uint8_t kConnectProbe = 0x01;
 
 // Timer that link failures arm, beside the window's own timer 501.

@@ -23,7 +23,7 @@ class ObservedPort : public SerialPort {
   bool SetQueues(uint32_t in, uint32_t out) override { return inner_.SetQueues(in, out); }
   bool SetTimeouts(const SerialTimeouts& t) override { return inner_.SetTimeouts(t); }
   bool Purge() override { return inner_.Purge(); }
-  bool Configure(std::string_view text, SerialSettings& s) override { return inner_.Configure(text, s); }
+  bool Configure(const SerialSettings& s) override { return inner_.Configure(s); }
   bool GetModemStatus(uint32_t& status) override { return inner_.GetModemStatus(status); }
   bool WaitTransmitEmpty() override { return inner_.WaitTransmitEmpty(); }
   size_t Read(uint8_t* data, size_t count) override { return inner_.Read(data, count); }
