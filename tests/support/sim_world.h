@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/headless_window.h"
@@ -27,8 +28,9 @@ inline constexpr const char* kScenarioChipList =
 // The application's logic with the simulated programmer on a bridge at
 // COM5, after the window's start-up, all in virtual time.
 struct SimWorld {
-  explicit SimWorld(std::string savedChip = "KV86P48", std::string savedPort = "COM5") {
-    dir.Write("samlist.txt", kScenarioChipList);
+  explicit SimWorld(std::string savedChip = "KV86P48", std::string savedPort = "COM5",
+                    std::string_view chipList = kScenarioChipList) {
+    dir.Write("samlist.txt", chipList);
     registry.WriteString(kSettingsKey, "setup", dir.path().string());
     registry.WriteString(kSettingsKey, "chip", savedChip);
     registry.WriteString(kSettingsKey, "com", savedPort);
