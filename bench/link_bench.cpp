@@ -10,12 +10,8 @@
 #include <vector>
 
 #include "app/command_dispatch.h"
-#include "app/control_ids.h"
-#include "app/settings.h"
-#include "app/startup.h"
-#include "link/programmer_link.h"
-#include "support/sim_serial_port.h"
-#include "support/test_context.h"
+#include "base/control_ids.h"
+#include "support/sim_world.h"
 
 namespace kovra {
 namespace {
@@ -28,31 +24,17 @@ const sim::Timing kTiming = sim::Timing::Realistic();
 // The memory checksum's result, which also closes a download.
 constexpr const char* kSumDone = "编程内存检查和 =  ";
 
-// A beep holds its caller for the tone's length, as the speaker does.
-class ClockedSound : public Sound {
- public:
-  explicit ClockedSound(test::VirtualClock& clock) : clock_(clock) {}
-  void Beep(uint32_t, uint32_t durationMs) override { clock_.SleepMs(durationMs); }
-
- private:
-  test::VirtualClock& clock_;
-};
+constexpr const char* kBenchChipList = "NOSELEC OTP 0 VCC 5V 1\nKV86C99 OTP 0 12V 5V 1\n";
 
 // The application connected to the simulated programmer on COM5, a blank
 // 32 KiB OTP chip in its socket and the chip's default options ticked.
-struct World {
-  World() {
-    fs::create_directories(dir);
-    std::ofstream(dir / "samlist.txt") << "NOSELEC OTP 0 VCC 5V 1\nKV86C99 OTP 0 12V 5V 1\n";
-    registry.WriteString(Hive::kMachine, kSettingsKey, "setup", dir.string());
-    registry.WriteString(Hive::kMachine, kSettingsKey, "chip", "KV86C99");
-    registry.WriteString(Hive::kMachine, kSettingsKey, "com", "COM5");
-    InitializeMainWindow(ctx);
+// Beeps take their time, as the speaker's do.
+struct World : test::SimWorld {
+  World() : SimWorld("KV86C99", "COM5", kBenchChipList) {
+    sound.clock = &clock;
     window.SetChecked(id::kDebugMode, false);
-    OnTimerTick(ctx);
-    worker.WaitIdle();
+    ConnectNow();
   }
-  ~World() { fs::remove_all(dir); }
 
   // Presses a button and waits for its operation; the virtual µs it took.
   uint64_t Press(int control, int group) {
@@ -62,17 +44,6 @@ struct World {
     return clock.NowUs() - before;
   }
   bool Clean() { return state.linkError == 0 && rig.Violations().empty(); }
-
-  fs::path dir = fs::temp_directory_path() / ("kovra_link_bench_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-  AppState state;
-  HeadlessWindow window;
-  MemoryRegistry registry;
-  test::VirtualClock clock;
-  ClockedSound sound{clock};
-  test::ScriptedDialogs dialogs;
-  test::SimRig rig{clock, registry};
-  LinkWorker worker;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, worker};
 };
 
 // The least time of a sequence, in µs: the host's pauses and polls, its
@@ -219,7 +190,7 @@ BENCHMARK(MemoryChecksumCommand)->UseManualTime()->Unit(benchmark::kMillisecond)
 void WriteCode32K(World& w) {
   std::vector<char> code(kEnd32K + 1);
   for (size_t i = 0; i < code.size(); ++i) code[i] = static_cast<char>((i * 7 + 3) & 0xFF);
-  const fs::path file = w.dir / "code.bin";
+  const fs::path file = w.dir.path() / "code.bin";
   std::ofstream(file, std::ios::binary).write(code.data(), static_cast<std::streamsize>(code.size()));
   w.window.SetText(id::kFilePath, file.string());
 }

@@ -8,14 +8,14 @@
 #include <string_view>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/control_ids.h"
 #include "app/headless_window.h"
+#include "base/app_context.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "chips/chip_list.h"
 #include "chips/target_rules.h"
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
-#include "image/text_helpers.h"
 #include "link/link_worker.h"
 #include "platform/memory_registry.h"
 #include "platform/no_serial_port.h"

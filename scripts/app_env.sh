@@ -122,7 +122,7 @@ run_drive() {
   local script=$1 windows=$2 work=$3 shots=$4
   local names data workpath
   names=$(
-    sed -nE 's/^inline constexpr int (k[A-Za-z0-9]+) = ([0-9]+);.*/s\/\\<\1\\>\/\2\/g/p' src/app/control_ids.h
+    sed -nE 's/^inline constexpr int (k[A-Za-z0-9]+) = ([0-9]+);.*/s\/\\<\1\\>\/\2\/g/p' src/base/control_ids.h
     sed -nE 's/^#define (IDC_[A-Z0-9_]+) (-?[0-9]+).*/s\/\\<\1\\>\/\2\/g/p' src/win32/resource.h
   )
   data=$(winepath -w "$PWD/data" | sed 's/\\/\\\\/g')

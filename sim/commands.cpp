@@ -22,14 +22,14 @@ std::string Hex(const char* label, uint32_t value, int digits) {
 std::vector<uint8_t> Word(uint16_t value) { return {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)}; }
 
 // Acknowledgement, a walk over start..end with progress addresses, then the
-// closing answer: 0x02, 0x03, 0x05, 0x0B, 0x0D and 0x10.
+// closing answer.
 class RangeJob : public Job {
  public:
-  RangeJob(Device& device, const Frame& frame)
-      : Job(device, frame), start_(frame.Start()), end_(frame.End()), address_(frame.Start()) {}
+  RangeJob(Device& device, const Frame& frame, const CommandInfo& info)
+      : Job(device, frame), info_(info), start_(frame.Start()), end_(frame.End()), address_(frame.Start()) {}
 
  protected:
-  void Begin() override { WakeIn(IsChipCommand(Code()) ? d_.timing.chipAckUs : d_.timing.memoryAckUs); }
+  void Begin() override { WakeIn(info_.chip ? d_.timing.chipAckUs : d_.timing.memoryAckUs); }
 
   void Step() override {
     if (!acknowledged_) {
@@ -51,13 +51,13 @@ class RangeJob : public Job {
  private:
   // Blank check and verify report success with an address past the end;
   // the others are done at the end, so an address there must be the last.
-  bool DoneOnlyPastEnd() const { return Code() == 0x03 || Code() == 0x05; }
+  bool DoneOnlyPastEnd() const { return info_.donePastEnd; }
 
   void Acknowledge() {
     acknowledged_ = true;
     if (SentVoltageFault()) return;
     d_.Send(Answer::kResult, Text("AK"), "ack");
-    if (IsChipCommand(Code()) && !d_.ChipAnswers(frame_)) {
+    if (info_.chip && !d_.ChipAnswers(frame_)) {
       d_.Note("no chip of this type in the socket: the command stops");
       Finish();
       return;
@@ -88,69 +88,23 @@ class RangeJob : public Job {
       }
     }
     pending_ = n;
-    const uint64_t pageWrite = (Code() == 0x10 && n != 0) ? d_.timing.memoryPageWriteUs : 0;
+    const uint64_t pageWrite = (info_.writesPages && n != 0) ? d_.timing.memoryPageWriteUs : 0;
     WakeIn(uint64_t{n} * ByteUs() + pageWrite);
   }
 
-  bool Fails(uint32_t address) const {
-    if (Code() == 0x03) return d_.chip.Read(address) != 0xFF;
-    if (Code() == 0x05) return d_.chip.Read(address) != d_.memory[address];
-    return false;
-  }
+  bool Fails(uint32_t address) const { return info_.fails != nullptr && info_.fails(d_, address); }
 
   void Work(uint32_t first, uint32_t count) {
-    for (uint32_t a = first; a < first + count; ++a) {
-      switch (Code()) {
-        case 0x02:
-          sum_ += d_.chip.Read(a);
-          break;
-        case 0x0B:
-          programmed_ = d_.chip.Program(a, d_.memory[a]) && programmed_;
-          break;
-        case 0x0D:
-          sum_ += d_.memory[a];
-          break;
-        case 0x10:
-          d_.memory[a] = d_.chip.Read(a);
-          sum_ += d_.memory[a];
-          break;
-        default:
-          break;
-      }
-    }
+    if (info_.work == nullptr) return;
+    for (uint32_t a = first; a < first + count; ++a) info_.work(d_, a, sum_, programmed_);
   }
 
   uint64_t ByteUs() const {
     const Timing& t = d_.timing;
-    switch (Code()) {
-      case 0x05:
-        return t.chipReadByteUs + t.memoryReadByteUs;
-      case 0x0B:
-        return t.memoryReadByteUs + t.chipProgramByteUs;
-      case 0x0D:
-        return t.memoryReadByteUs;
-      default:
-        return t.chipReadByteUs;
-    }
+    return uint64_t{t.*info_.byteUs} + (info_.extraByteUs != nullptr ? t.*info_.extraByteUs : 0);
   }
 
-  uint64_t Interval() const {
-    const Timing& t = d_.timing;
-    switch (Code()) {
-      case 0x02:
-        return t.chipSumProgressUs;
-      case 0x03:
-        return t.blankProgressUs;
-      case 0x05:
-        return t.verifyProgressUs;
-      case 0x0B:
-        return t.programProgressUs;
-      case 0x0D:
-        return t.memorySumProgressUs;
-      default:
-        return t.copyProgressUs;
-    }
-  }
+  uint64_t Interval() const { return d_.timing.*info_.progressUs; }
 
   void SendProgress(uint32_t address) {
     d_.Send(Answer::kResult,
@@ -163,20 +117,21 @@ class RangeJob : public Job {
   // report before its closing answer.
   void Close() {
     if (DoneOnlyPastEnd() || start_ < end_) SendProgress(end_ + 1);
-    if (Code() == 0x0B) {
+    if (info_.closing == Closing::kVerdict) {
       const uint16_t memorySum = d_.MemorySum(start_, end_);
       if (memorySum != frame_.Checksum())
         d_.Note(Hex("memory sum differs from the frame's checksum word", memorySum, 4));
       if (!programmed_) d_.Note("a byte did not read back as programmed");
       const bool ok = programmed_ && memorySum == frame_.Checksum() && !d_.faults().answerNo;
       d_.Send(Answer::kResult, Text(ok ? "OK" : "NO"), "verdict");
-    } else if (Code() != 0x03 && Code() != 0x05) {
+    } else if (info_.closing == Closing::kChecksum) {
       const uint16_t word = static_cast<uint16_t>(sum_ + (d_.faults().wrongChecksum ? 1 : 0));
       d_.Send(Answer::kResult, Word(word), Hex("checksum", word, 4));
     }
     Finish();
   }
 
+  const CommandInfo& info_;
   const uint32_t start_;
   const uint32_t end_;
   uint32_t address_;
@@ -188,10 +143,10 @@ class RangeJob : public Job {
   uint64_t lastProgress_ = 0;
 };
 
-// Acknowledgement, then the bytes and their checksum word: 0x0A, 0x0F.
+// Acknowledgement, then the bytes and their checksum word.
 class BlockJob : public Job {
  public:
-  using Job::Job;
+  BlockJob(Device& device, const Frame& frame, const CommandInfo& info) : Job(device, frame), info_(info) {}
 
  protected:
   void Begin() override { WakeIn(FromChip() ? d_.timing.chipAckUs : d_.timing.memoryAckUs); }
@@ -207,7 +162,7 @@ class BlockJob : public Job {
         Finish();
         return;
       }
-      WakeIn(uint64_t{count} * (FromChip() ? d_.timing.chipReadByteUs : d_.timing.memoryReadByteUs));
+      WakeIn(uint64_t{count} * (d_.timing.*info_.byteUs));
       return;
     }
     std::vector<uint8_t> data(count);
@@ -224,14 +179,15 @@ class BlockJob : public Job {
   }
 
  private:
-  bool FromChip() const { return Code() == 0x0A; }
+  bool FromChip() const { return info_.chip; }
+  const CommandInfo& info_;
   bool acknowledged_ = false;
 };
 
-// One verdict after the work: 0x04, 0x06 to 0x09.
+// One verdict after the work on the chip.
 class SettingJob : public Job {
  public:
-  using Job::Job;
+  SettingJob(Device& device, const Frame& frame, const CommandInfo& info) : Job(device, frame), info_(info) {}
 
  protected:
   void Begin() override {
@@ -239,47 +195,21 @@ class SettingJob : public Job {
       WakeIn(d_.timing.chipAckUs);
       return;
     }
-    WakeIn(Code() == 0x04 ? d_.timing.chipEraseUs : d_.timing.chipSettingUs);
+    WakeIn(d_.timing.*info_.workUs);
   }
 
   void Step() override {
     if (SentVoltageFault()) return;
-    const bool ok = !d_.faults().answerNo && Apply();
+    const bool ok = !d_.faults().answerNo && d_.ChipAnswers(frame_) && info_.apply(d_.chip);
     d_.Send(Answer::kResult, Text(ok ? "OK" : "NO"), "verdict");
     Finish();
   }
 
  private:
-  bool Apply() {
-    if (!d_.ChipAnswers(frame_)) return false;
-    Chip& chip = d_.chip;
-    const bool mtp = chip.type == ChipType::kMtp;
-    switch (Code()) {
-      case 0x04:
-        return chip.Erase();
-      case 0x06:
-        if (!mtp || chip.writeProtected) return false;
-        chip.smartEnabled = true;
-        return true;
-      case 0x07:
-        if (chip.writeProtected) return false;
-        chip.readProtected = true;
-        return true;
-      case 0x08:
-        if (chip.writeProtected) return false;
-        chip.ldcProtected = true;
-        return true;
-      case 0x09:
-        if (!mtp) return false;
-        chip.writeProtected = true;
-        return true;
-      default:
-        return false;
-    }
-  }
+  const CommandInfo& info_;
 };
 
-// 0x0C: the whole programming memory erased, then "ROMOK".
+// The whole programming memory erased, then "ROMOK".
 class InitMemoryJob : public Job {
  public:
   using Job::Job;
@@ -298,7 +228,8 @@ class InitMemoryJob : public Job {
   }
 };
 
-// 0x11: kept only when the memory holds the code the frame describes.
+// The offline configuration: kept only when the memory holds the code the
+// frame describes.
 class OfflineConfigJob : public Job {
  public:
   using Job::Job;
@@ -317,7 +248,7 @@ class OfflineConfigJob : public Job {
   }
 };
 
-// 0x0E: the host streams the bytes; each full 256-byte page is written while
+// Download: the host streams the bytes; each full 256-byte page is written while
 // DSR shows busy. There is no answer: the memory checksum judges the result.
 class DownloadJob : public Job {
  public:
@@ -386,7 +317,7 @@ class DownloadJob : public Job {
   bool overrunNoted_ = false;
 };
 
-// 0x13: acknowledgement, then each streamed byte is programmed as it
+// Programming from a stream: acknowledgement, then each streamed byte is programmed as it
 // comes, then the verdict.
 class StreamProgramJob : public Job {
  public:
@@ -455,6 +386,154 @@ class StreamProgramJob : public Job {
   Phase phase_ = Phase::kAck;
 };
 
+// What a walk does to one byte, and where it stops.
+void SumChip(Device& d, uint32_t a, uint16_t& sum, bool&) { sum = static_cast<uint16_t>(sum + d.chip.Read(a)); }
+void SumMemory(Device& d, uint32_t a, uint16_t& sum, bool&) { sum = static_cast<uint16_t>(sum + d.memory[a]); }
+void ProgramFromMemory(Device& d, uint32_t a, uint16_t&, bool& programmed) {
+  programmed = d.chip.Program(a, d.memory[a]) && programmed;
+}
+void CopyToMemory(Device& d, uint32_t a, uint16_t& sum, bool&) {
+  d.memory[a] = d.chip.Read(a);
+  sum = static_cast<uint16_t>(sum + d.memory[a]);
+}
+bool NotBlank(const Device& d, uint32_t a) { return d.chip.Read(a) != 0xFF; }
+bool DiffersFromMemory(const Device& d, uint32_t a) { return d.chip.Read(a) != d.memory[a]; }
+
+// What a setting does to the chip; false when the chip refuses it.
+bool EraseChip(Chip& chip) { return chip.Erase(); }
+bool EnableSmart(Chip& chip) {
+  if (chip.type != ChipType::kMtp || chip.writeProtected) return false;
+  chip.smartEnabled = true;
+  return true;
+}
+bool ProtectRead(Chip& chip) {
+  if (chip.writeProtected) return false;
+  chip.readProtected = true;
+  return true;
+}
+bool ProtectLdc(Chip& chip) {
+  if (chip.writeProtected) return false;
+  chip.ldcProtected = true;
+  return true;
+}
+bool ProtectWrites(Chip& chip) {
+  if (chip.type != ChipType::kMtp) return false;
+  chip.writeProtected = true;
+  return true;
+}
+
+// The command set.
+constexpr CommandInfo kCommands[] = {
+    {.code = 0x01, .name = "connect probe", .kind = JobKind::kProbe},
+    {.code = 0x02,
+     .name = "chip checksum",
+     .kind = JobKind::kRange,
+     .chip = true,
+     .usesRange = true,
+     .byteUs = &Timing::chipReadByteUs,
+     .progressUs = &Timing::chipSumProgressUs,
+     .closing = Closing::kChecksum,
+     .work = SumChip},
+    {.code = 0x03,
+     .name = "blank check",
+     .kind = JobKind::kRange,
+     .chip = true,
+     .usesRange = true,
+     .byteUs = &Timing::chipReadByteUs,
+     .progressUs = &Timing::blankProgressUs,
+     .donePastEnd = true,
+     .fails = NotBlank},
+    {.code = 0x04,
+     .name = "erase MTP",
+     .kind = JobKind::kSetting,
+     .chip = true,
+     .workUs = &Timing::chipEraseUs,
+     .apply = EraseChip},
+    {.code = 0x05,
+     .name = "verify",
+     .kind = JobKind::kRange,
+     .chip = true,
+     .usesRange = true,
+     .byteUs = &Timing::chipReadByteUs,
+     .extraByteUs = &Timing::memoryReadByteUs,
+     .progressUs = &Timing::verifyProgressUs,
+     .donePastEnd = true,
+     .fails = DiffersFromMemory},
+    {.code = 0x06,
+     .name = "enable SMART",
+     .kind = JobKind::kSetting,
+     .chip = true,
+     .workUs = &Timing::chipSettingUs,
+     .apply = EnableSmart},
+    {.code = 0x07,
+     .name = "read protection",
+     .kind = JobKind::kSetting,
+     .chip = true,
+     .workUs = &Timing::chipSettingUs,
+     .apply = ProtectRead},
+    {.code = 0x08,
+     .name = "LDC protection",
+     .kind = JobKind::kSetting,
+     .chip = true,
+     .workUs = &Timing::chipSettingUs,
+     .apply = ProtectLdc},
+    {.code = 0x09,
+     .name = "hardware write protection",
+     .kind = JobKind::kSetting,
+     .chip = true,
+     .workUs = &Timing::chipSettingUs,
+     .apply = ProtectWrites},
+    {.code = 0x0A,
+     .name = "read chip block",
+     .kind = JobKind::kBlock,
+     .chip = true,
+     .usesRange = true,
+     .byteUs = &Timing::chipReadByteUs},
+    {.code = 0x0B,
+     .name = "program from memory",
+     .kind = JobKind::kRange,
+     .chip = true,
+     .usesRange = true,
+     .byteUs = &Timing::memoryReadByteUs,
+     .extraByteUs = &Timing::chipProgramByteUs,
+     .progressUs = &Timing::programProgressUs,
+     .closing = Closing::kVerdict,
+     .work = ProgramFromMemory},
+    {.code = 0x0C,
+     .name = "initialise memory",
+     .kind = JobKind::kInitMemory,
+     .usesRange = true,
+     .startsAtZero = true,
+     .mayEndBeforeStart = true},
+    {.code = 0x0D,
+     .name = "memory checksum",
+     .kind = JobKind::kRange,
+     .usesRange = true,
+     .byteUs = &Timing::memoryReadByteUs,
+     .progressUs = &Timing::memorySumProgressUs,
+     .closing = Closing::kChecksum,
+     .work = SumMemory},
+    {.code = 0x0E, .name = "download", .kind = JobKind::kDownload, .usesRange = true, .startsAtZero = true},
+    {.code = 0x0F,
+     .name = "read memory block",
+     .kind = JobKind::kBlock,
+     .usesRange = true,
+     .byteUs = &Timing::memoryReadByteUs},
+    {.code = 0x10,
+     .name = "copy chip to memory",
+     .kind = JobKind::kRange,
+     .chip = true,
+     .usesRange = true,
+     .startsAtZero = true,
+     .byteUs = &Timing::chipReadByteUs,
+     .progressUs = &Timing::copyProgressUs,
+     .writesPages = true,
+     .closing = Closing::kChecksum,
+     .work = CopyToMemory},
+    {.code = 0x11, .name = "offline configuration", .kind = JobKind::kOfflineConfig, .usesRange = true},
+    {.code = 0x13, .name = "program from stream", .kind = JobKind::kStreamProgram, .chip = true, .usesRange = true},
+};
+
 }  // namespace
 
 Job::Job(Device& device, const Frame& frame)
@@ -481,56 +560,40 @@ bool Job::SentVoltageFault() {
   return true;
 }
 
-bool IsChipCommand(uint8_t code) {
-  switch (code) {
-    case 0x02:
-    case 0x03:
-    case 0x04:
-    case 0x05:
-    case 0x06:
-    case 0x07:
-    case 0x08:
-    case 0x09:
-    case 0x0A:
-    case 0x0B:
-    case 0x10:
-    case 0x13:
-      return true;
-    default:
-      return false;
+const CommandInfo* FindCommand(uint8_t code) {
+  for (const CommandInfo& command : kCommands) {
+    if (command.code == code) return &command;
   }
+  return nullptr;
+}
+
+bool IsChipCommand(uint8_t code) {
+  const CommandInfo* command = FindCommand(code);
+  return command != nullptr && command->chip;
 }
 
 std::unique_ptr<Job> MakeJob(Device& device, const Frame& frame, bool refused) {
-  if (refused) return std::make_unique<Job>(device, frame);
-  switch (frame.Code()) {
-    case 0x02:
-    case 0x03:
-    case 0x05:
-    case 0x0B:
-    case 0x0D:
-    case 0x10:
-      return std::make_unique<RangeJob>(device, frame);
-    case 0x04:
-    case 0x06:
-    case 0x07:
-    case 0x08:
-    case 0x09:
-      return std::make_unique<SettingJob>(device, frame);
-    case 0x0A:
-    case 0x0F:
-      return std::make_unique<BlockJob>(device, frame);
-    case 0x0C:
+  const CommandInfo* command = FindCommand(frame.Code());
+  if (refused || command == nullptr) return std::make_unique<Job>(device, frame);
+  switch (command->kind) {
+    case JobKind::kRange:
+      return std::make_unique<RangeJob>(device, frame, *command);
+    case JobKind::kBlock:
+      return std::make_unique<BlockJob>(device, frame, *command);
+    case JobKind::kSetting:
+      return std::make_unique<SettingJob>(device, frame, *command);
+    case JobKind::kInitMemory:
       return std::make_unique<InitMemoryJob>(device, frame);
-    case 0x0E:
+    case JobKind::kDownload:
       return std::make_unique<DownloadJob>(device, frame);
-    case 0x11:
+    case JobKind::kOfflineConfig:
       return std::make_unique<OfflineConfigJob>(device, frame);
-    case 0x13:
+    case JobKind::kStreamProgram:
       return std::make_unique<StreamProgramJob>(device, frame);
-    default:
-      return std::make_unique<Job>(device, frame);  // the connect probe: the frame answer is all
+    case JobKind::kProbe:
+      break;
   }
+  return std::make_unique<Job>(device, frame);  // the connect probe: the frame answer is all
 }
 
 }  // namespace kovra::sim::detail

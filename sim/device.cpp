@@ -20,28 +20,6 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
-bool IsKnownCode(uint8_t code) { return (code >= 0x01 && code <= 0x11) || code == 0x13; }
-
-bool UsesRange(uint8_t code) {
-  switch (code) {
-    case 0x02:
-    case 0x03:
-    case 0x05:
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
-    case 0x0D:
-    case 0x0E:
-    case 0x0F:
-    case 0x10:
-    case 0x11:
-    case 0x13:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 std::optional<uint8_t> Device::LineCounter::Pass(const WireFault& fault, uint8_t byte) {
@@ -419,17 +397,18 @@ bool Device::CheckFrame(const Frame& frame) {
   if ((b[5] & 0x80) != 0) Violate(Format("frame byte 5 is 0x%02X: no option uses bit 7", b[5]));
 
   const uint8_t code = frame.Code();
-  if (!IsKnownCode(code)) {
+  const CommandInfo* command = FindCommand(code);
+  if (command == nullptr) {
     Violate(Format("command 0x%02X is not in the command set", code));
     return false;
   }
-  if (!UsesRange(code)) return true;
+  if (!command->usesRange) return true;
   bool accepted = true;
   const uint32_t start = frame.Start();
   const uint32_t end = frame.End();
-  if ((code == 0x0C || code == 0x0E || code == 0x10) && start != 0)
+  if (command->startsAtZero && start != 0)
     Violate(Format("command 0x%02X starts at 0x%06X; it always starts at 0", code, start));
-  if (start > end && code != 0x0C) {
+  if (start > end && !command->mayEndBeforeStart) {
     Violate(Format("command 0x%02X: start 0x%06X is beyond end 0x%06X", code, start, end));
     accepted = false;
   }

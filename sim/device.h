@@ -73,6 +73,46 @@ class Job {
   bool done_ = false;
 };
 
+// How the programmer carries a command out.
+enum class JobKind : uint8_t {
+  kProbe,          // the frame answer is all
+  kRange,          // acknowledgement, a walk with progress addresses, a closing answer
+  kBlock,          // acknowledgement, the bytes and their checksum word
+  kSetting,        // one verdict after work on the chip
+  kInitMemory,     // the memory erased, then "ROMOK"
+  kDownload,       // a paced byte stream into the memory, no answer
+  kOfflineConfig,  // the frame kept as the offline configuration
+  kStreamProgram,  // acknowledgement, a byte stream programmed as it comes, the verdict
+};
+
+// What a range walk sends after its last progress address.
+enum class Closing : uint8_t { kNone, kChecksum, kVerdict };
+
+// Everything the programmer knows of one command. Timing fields name the
+// figures of Timing they take.
+struct CommandInfo {
+  uint8_t code;
+  const char* name;
+  JobKind kind;
+  bool chip = false;          // powers the chip: slower acknowledgement, type check, voltage faults
+  bool usesRange = false;     // the frame's start and end are checked
+  bool startsAtZero = false;  // a start other than 0 is misuse
+  bool mayEndBeforeStart = false;
+  uint32_t Timing::*byteUs = nullptr;  // range and block: work a byte
+  uint32_t Timing::*extraByteUs = nullptr;
+  uint32_t Timing::*progressUs = nullptr;  // range: least time between progress addresses
+  uint32_t Timing::*workUs = nullptr;      // setting: the work
+  bool donePastEnd = false;                // range: success is an address past the end
+  bool writesPages = false;                // range: each page goes into the memory, with its write time
+  Closing closing = Closing::kNone;
+  bool (*fails)(const Device&, uint32_t address) = nullptr;  // range: the walk stops at this byte
+  void (*work)(Device&, uint32_t address, uint16_t& sum, bool& programmed) = nullptr;  // range: one byte
+  bool (*apply)(Chip&) = nullptr;  // setting: false when the chip refuses
+};
+
+// nullptr for a code outside the command set.
+const CommandInfo* FindCommand(uint8_t code);
+
 std::unique_ptr<Job> MakeJob(Device& device, const Frame& frame, bool refused);
 bool IsChipCommand(uint8_t code);
 

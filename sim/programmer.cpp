@@ -117,11 +117,6 @@ std::optional<std::array<uint8_t, Programmer::kFrameSize>> Programmer::OfflineCo
   return device_->offlineConfig;
 }
 
-Timing Programmer::GetTiming() const {
-  Lock lock(mutex_);
-  return device_->timing;
-}
-
 Faults Programmer::GetFaults() const {
   Lock lock(mutex_);
   return device_->faults();
@@ -166,12 +161,6 @@ std::vector<LogEntry> Programmer::Log() {
 }
 
 std::string Programmer::HexLog() { return FormatLog(Log()); }
-
-void Programmer::ClearLog() {
-  Lock lock(mutex_);
-  device_->FlushInput();
-  device_->log.clear();
-}
 
 void Programmer::KeepLog(bool keep) {
   Lock lock(mutex_);

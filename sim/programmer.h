@@ -74,7 +74,6 @@ class Programmer {
   void WriteMemory(uint32_t address, const std::vector<uint8_t>& bytes);
   uint16_t MemorySum(uint32_t first, uint32_t last) const;
   std::optional<std::array<uint8_t, kFrameSize>> OfflineConfig() const;
-  Timing GetTiming() const;
 
   Faults GetFaults() const;
   void SetFaults(const Faults& faults);
@@ -90,7 +89,6 @@ class Programmer {
 
   std::vector<LogEntry> Log();
   std::string HexLog();
-  void ClearLog();
   void KeepLog(bool keep);
   void SetLogSink(std::function<void(const LogEntry&)> sink);
 

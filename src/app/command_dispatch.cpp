@@ -1,12 +1,12 @@
 #include "app/command_dispatch.h"
 
-#include "app/control_ids.h"
 #include "app/counters.h"
 #include "app/views.h"
+#include "base/control_ids.h"
 #include "chips/target_rules.h"
-#include "image/code_view.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "ops/code_view.h"
 #include "ops/run_operation.h"
 
 namespace kovra {
@@ -44,26 +44,26 @@ void StartAutoProgram(AppContext& ctx) {
   }
   if (!s.codeLoaded) return WarnNoCode(ctx);
   if (!TargetAccepted(ctx)) return;
-  StartOperation(ctx, 23);
+  StartOperation(ctx, Op::kAutoProgram);
 }
 
 void StartOfflineMaster(AppContext& ctx) {
   if (!ctx.state.codeLoaded) return WarnNoCode(ctx);
   CaptureAddressRange(ctx);
   if (!TargetAccepted(ctx)) return;
-  StartOperation(ctx, 21);
+  StartOperation(ctx, Op::kMakeMaster);
 }
 
 void ShowCodeViewAndPage(AppContext& ctx) {
   ShowCodeView(ctx.window, true);
   if (!ctx.state.codeViewReady) SetupCodeView(ctx);
   ctx.state.codeViewReady = 1;
-  StartOperation(ctx, page::kShow);
+  StartOperation(ctx, Op::kPageShow);
 }
 
-void CaptureAndStart(AppContext& ctx, uint8_t code) {
+void CaptureAndStart(AppContext& ctx, Op op) {
   CaptureAddressRange(ctx);
-  StartOperation(ctx, code);
+  StartOperation(ctx, op);
 }
 
 }  // namespace
@@ -91,69 +91,69 @@ bool OnCommandRequest(AppContext& ctx, int controlId, int parentId) {
       if (!ctx.state.codeLoaded) {
         WarnNoCode(ctx);
       } else {
-        CaptureAndStart(ctx, 5);
+        CaptureAndStart(ctx, Op::kVerifyChip);
       }
       break;
     case id::kBlankCheck:
-      CaptureAndStart(ctx, 3);
+      CaptureAndStart(ctx, Op::kBlankCheck);
       break;
     case id::kShowMemory:
       ShowCodeViewAndPage(ctx);
       break;
     case id::kChipChecksum:
-      CaptureAndStart(ctx, 2);
+      CaptureAndStart(ctx, Op::kChipChecksum);
       break;
     case id::kMemoryChecksum:
-      CaptureAndStart(ctx, 13);
+      CaptureAndStart(ctx, Op::kMemoryChecksum);
       break;
     case id::kReadProtect:
-      StartOperation(ctx, 7);
+      StartOperation(ctx, Op::kReadProtect);
       break;
     case id::kEraseMtp:
-      StartOperation(ctx, 4);
+      StartOperation(ctx, Op::kEraseMtp);
       break;
     case id::kLdcProtect:
-      StartOperation(ctx, 8);
+      StartOperation(ctx, Op::kLdcProtect);
       break;
     case id::kHwWriteProtect:
-      StartOperation(ctx, 9);
+      StartOperation(ctx, Op::kHwWriteProtect);
       break;
     case id::kOpenFile:
-      StartOperation(ctx, 27);
+      StartOperation(ctx, Op::kOpenAndDownload);
       break;
     case id::kRefreshMemory:
-      StartOperation(ctx, 14);
+      StartOperation(ctx, Op::kDownload);
       break;
     case id::kCopyChip:
-      CaptureAndStart(ctx, 16);
+      CaptureAndStart(ctx, Op::kCopyChip);
       break;
     case id::kMakeMaster:
       StartOfflineMaster(ctx);
       break;
     case id::kSaveHex:
-      CaptureAndStart(ctx, 24);
+      CaptureAndStart(ctx, Op::kSaveHex);
       break;
     case id::kExit:
       return true;
     case id::kPrevPage:
-      StartOperation(ctx, page::kPrevious);
+      StartOperation(ctx, Op::kPagePrevious);
       break;
     case id::kNextPage:
-      StartOperation(ctx, page::kNext);
+      StartOperation(ctx, Op::kPageNext);
       break;
     case id::kSetAddress:
-      StartOperation(ctx, page::kGoTo);
+      StartOperation(ctx, Op::kPageGoTo);
       break;
     case id::kMemoryView:
       ctx.window.SetText(id::kGroupCodeView, "编程内存代码视图");
-      StartOperation(ctx, page::kMemorySource);
+      StartOperation(ctx, Op::kPageFromMemory);
       break;
     case id::kChipView:
       ctx.window.SetText(id::kGroupCodeView, "芯片代码视图");
-      StartOperation(ctx, page::kChipSource);
+      StartOperation(ctx, Op::kPageFromChip);
       break;
     case id::kAsciiView:
-      StartOperation(ctx, page::kAscii);
+      StartOperation(ctx, Op::kPageAscii);
       break;
     case id::kBack:
       ShowCodeView(ctx.window, false);
@@ -204,7 +204,7 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
         Status(ctx, "操作已退出");
         return;
       }
-      ctx.worker.PostOperation([&ctx] { RunStep(ctx, 20); });
+      ctx.worker.PostOperation([&ctx] { RunStep(ctx, Op::kInitMemory); });
       break;
     }
     case kKeyF9:

@@ -1,12 +1,10 @@
 #include "app/counters.h"
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 
 namespace kovra {
 namespace {
-
-std::string Decimal(uint32_t value, int width) { return NumberToText(value, 16, 10, width); }
 
 void ShowPaused(AppContext& ctx, bool paused) {
   ctx.window.SetText(id::kPauseCounting, paused ? "开始计数" : "暂停计数");
@@ -14,21 +12,7 @@ void ShowPaused(AppContext& ctx, bool paused) {
   ctx.window.SetEnabled(id::kFailureCount, !paused);
 }
 
-bool Paused(const AppState& s) { return (s.controlFlags & kFlagCountingPaused) != 0; }
-
 }  // namespace
-
-void CountSuccess(AppContext& ctx) {
-  AppState& s = ctx.state;
-  if (Paused(s)) return;
-  ctx.window.SetText(id::kSuccessCount, Decimal(++s.successCount, 6));
-}
-
-void CountFailure(AppContext& ctx) {
-  AppState& s = ctx.state;
-  if (s.autoRunState == 0 || Paused(s)) return;
-  ctx.window.SetText(id::kFailureCount, Decimal(++s.failureCount, 5));
-}
 
 void ClearCounters(AppContext& ctx) {
   const MbAnswer answer = ctx.window.ShowMessageBox(

@@ -1,13 +1,8 @@
 #pragma once
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 
 namespace kovra {
-
-// The tails of an automatic run: count it unless counting is paused (and,
-// for a failure, unless the link failed).
-void CountSuccess(AppContext& ctx);
-void CountFailure(AppContext& ctx);
 
 // The three buttons of the counter group.
 void ClearCounters(AppContext& ctx);

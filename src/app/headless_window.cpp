@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/control_table.h"
+#include "base/control_table.h"
 
 namespace kovra {
 

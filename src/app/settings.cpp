@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "chips/chip_list.h"
-#include "image/text_helpers.h"
 
 namespace kovra {
 namespace {

@@ -1,13 +1,9 @@
 #pragma once
 
-#include "app/app_context.h"
+#include "base/app_context.h"
+#include "base/program_key.h"
 
 namespace kovra {
-
-// The program's own key: under HKEY_LOCAL_MACHINE the installation folder
-// ("setup", written by the installer); under HKEY_CURRENT_USER the saved
-// port and chip, which a standard user cannot write machine-wide.
-inline constexpr const char* kSettingsKey = "SoftWare\\Lentaro\\KovraV30C";
 
 // Restores the port name and the chip combo box selection. Runs once at
 // start-up, after the combo box has been filled.

@@ -1,8 +1,9 @@
 #include "app/startup.h"
 
-#include "app/control_ids.h"
 #include "app/settings.h"
 #include "app/views.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
 #include "chips/chip_list.h"
 #include "chips/target_rules.h"
 #include "image/code_image.h"
@@ -49,7 +50,7 @@ void InitializeMainWindow(AppContext& ctx) {
   s.successCount = 0;
   ApplyChipSelection(ctx);
 
-  w.SetTimer(kMainTimer, 500);
+  w.SetTimer(kMainTimer, kFirstTickMs);
   s.firstTickDone = 0;
   w.SetText(id::kStatusLine, kWelcomeText);
 }

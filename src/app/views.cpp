@@ -1,6 +1,6 @@
 #include "app/views.h"
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 
 namespace kovra {
 

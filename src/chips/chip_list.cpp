@@ -6,9 +6,9 @@
 #include <iterator>
 #include <optional>
 
-#include "app/control_ids.h"
-#include "app/settings.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/program_key.h"
+#include "base/text_helpers.h"
 
 namespace kovra {
 namespace {

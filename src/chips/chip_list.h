@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/app_context.h"
-#include "chips/chip_record.h"
+#include "base/app_context.h"
+#include "base/chip_record.h"
 
 namespace kovra {
 

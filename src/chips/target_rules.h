@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "app/app_context.h"
-#include "chips/chip_record.h"
+#include "base/app_context.h"
+#include "base/chip_record.h"
 
 namespace kovra {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 
 namespace kovra {
 

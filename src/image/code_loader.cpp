@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 
 namespace kovra {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 
 namespace kovra {
 

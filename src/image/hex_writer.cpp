@@ -9,8 +9,8 @@
 #include <optional>
 #include <utility>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 
 namespace kovra {
 namespace {

@@ -3,8 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
 namespace kovra {
@@ -19,8 +20,12 @@ struct ProgressRule {
 };
 
 constexpr ProgressRule kProgressRules[] = {
-    {cmd::kChipChecksum, 100, false},   {cmd::kBlankCheck, 50, true},      {cmd::kVerifyChip, 150, true},
-    {cmd::kProgramFromMemory, 0, true}, {cmd::kMemoryChecksum, 50, false}, {cmd::kCopyChipToMemory, 300, false},
+    {cmd::kChipChecksum, pause::kChipChecksumProgressMs, false},
+    {cmd::kBlankCheck, pause::kBlankCheckProgressMs, true},
+    {cmd::kVerifyChip, pause::kVerifyProgressMs, true},
+    {cmd::kProgramFromMemory, pause::kProgramProgressMs, true},
+    {cmd::kMemoryChecksum, pause::kMemoryChecksumProgressMs, false},
+    {cmd::kCopyChipToMemory, pause::kCopyProgressMs, false},
 };
 
 const ProgressRule& RuleFor(uint8_t code) {
@@ -39,20 +44,9 @@ bool IsAnswer(const uint8_t* buffer, const char* word) { return std::memcmp(buff
 
 }  // namespace
 
-void SetFrameRange(AppState& state, uint32_t start, uint32_t end) {
-  auto& f = state.requestFrame;
-  f[16] = static_cast<uint8_t>(start >> 16);
-  f[17] = static_cast<uint8_t>(start >> 8);
-  f[18] = static_cast<uint8_t>(start);
-  f[19] = static_cast<uint8_t>(end >> 16);
-  f[6] = static_cast<uint8_t>(end >> 8);
-  f[7] = static_cast<uint8_t>(end);
-}
+void SetFrameRange(AppState& state, uint32_t start, uint32_t end) { state.requestFrame.SetRange(start, end); }
 
-void SetFrameChecksum(AppState& state, uint16_t sum) {
-  state.requestFrame[8] = static_cast<uint8_t>(sum >> 8);
-  state.requestFrame[9] = static_cast<uint8_t>(sum);
-}
+void SetFrameChecksum(AppState& state, uint16_t sum) { state.requestFrame.SetChecksum(sum); }
 
 bool SendCommand(AppContext& ctx, uint8_t code) {
   ctx.state.operationCode() = code;
@@ -64,14 +58,14 @@ bool SendCommand(AppContext& ctx, uint8_t code) {
 
 uint16_t ReadWord16(AppContext& ctx) {
   uint8_t buffer[8];
-  ReadAnswer(ctx, buffer, sizeof buffer, 2, 30);
+  ReadAnswer(ctx, buffer, sizeof buffer, 2, tries::kWord);
   if (ctx.state.linkError) return 0;
   return static_cast<uint16_t>(buffer[0] << 8 | buffer[1]);
 }
 
 uint32_t ReadProgressAddress(AppContext& ctx) {
   uint8_t buffer[8];
-  ReadAnswer(ctx, buffer, sizeof buffer, 3, 30);
+  ReadAnswer(ctx, buffer, sizeof buffer, 3, tries::kProgressAddress);
   if (ctx.state.linkError) return 0;
   // A number, high byte first: from 10000H on its first byte is no text.
   return static_cast<uint32_t>(buffer[0]) << 16 | static_cast<uint32_t>(buffer[1]) << 8 | buffer[2];
@@ -79,7 +73,7 @@ uint32_t ReadProgressAddress(AppContext& ctx) {
 
 bool ReadAcknowledgement(AppContext& ctx, size_t bufferSize, bool faultCheck) {
   std::vector<uint8_t> buffer(bufferSize);
-  ReadAnswer(ctx, buffer.data(), buffer.size(), 2, 50);
+  ReadAnswer(ctx, buffer.data(), buffer.size(), 2, tries::kAcknowledge);
   if (faultCheck && buffer[0] == 'E') ReportVoltageFault(ctx, buffer.data());
   return ctx.state.linkError == 0;
 }

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
+#include "base/host_timing.h"
 
 namespace kovra {
 
@@ -42,7 +43,7 @@ uint32_t ReadProgressAddress(AppContext& ctx);
 
 // Acknowledgement after the frame; a fault answer is reported. True when
 // linkError stayed clear.
-bool ReadAcknowledgement(AppContext& ctx, size_t bufferSize = 16, bool faultCheck = true);
+bool ReadAcknowledgement(AppContext& ctx, size_t bufferSize = sizes::kAnswer, bool faultCheck = true);
 
 enum class Verdict { Ok, No, Fault, Other };
 // Exactly "OK" clears linkError; everything else sets it, and a fault

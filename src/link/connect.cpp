@@ -1,10 +1,10 @@
 #include <optional>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
-#include "ops/run_operation.h"
 
 namespace kovra {
 
@@ -30,7 +30,7 @@ void Connect(AppContext& ctx) {
       s.linkError = 0;
       bool opened = OpenPort(ctx, *candidate);
       if (!opened) {
-        ctx.clock.SleepMs(100);
+        ctx.clock.SleepMs(pause::kReopenMs);
         opened = OpenPort(ctx, *candidate);
       }
       if (opened) {
@@ -46,7 +46,7 @@ void Connect(AppContext& ctx) {
     ctx.window.SetText(id::kStatusLine, kTextConnectedPrefix + ToUpperAscii(candidate.value_or("")));
   } else {
     s.autoRunState = 0;
-    ctx.window.SetTimer(kRetryTimer, 1000);
+    ctx.window.SetTimer(kRetryTimer, kTickMs);
     s.linkError = 1;
     ctx.window.SetText(id::kStatusLine, kTextLinkError);
   }
@@ -81,24 +81,10 @@ void OnTimerTick(AppContext& ctx) {
     // The first connect runs on the link worker like every other use of
     // the port, so the window stays responsive while ports time out.
     ctx.worker.PostSupervision([&ctx] { ConnectAtStartup(ctx); });
-    ctx.window.SetTimer(kMainTimer, 1000);
+    ctx.window.SetTimer(kMainTimer, kTickMs);
     return;
   }
   if (!s.busy) ctx.worker.PostSupervision([&ctx] { SuperviseLink(ctx); });
-}
-
-void StartOperation(AppContext& ctx, uint8_t code) {
-  if (!ctx.state.linkReady || !ctx.state.connected) {
-    ctx.window.SetText(id::kStatusLine, kTextNoLink);
-    return;
-  }
-  // The frame is built on the worker: a supervision pass that is still
-  // running finishes first and cannot overwrite it.
-  ctx.worker.PostOperation([&ctx, code] {
-    ctx.state.operationCode() = code;
-    BuildRequestFrame(ctx);
-    RunOperation(ctx);
-  });
 }
 
 }  // namespace kovra

@@ -1,8 +1,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
 namespace kovra {
@@ -13,10 +14,6 @@ constexpr size_t kReadChunk = 16;
 // Writes that move nothing this many times in a row mean a dead port.
 constexpr int kMaxStalledWrites = 20;
 constexpr const char* kAppCaption = "Kovra V3.0C";
-// The frame's time on the line: 21 bytes of 11 bits at 38400 baud, rounded up.
-constexpr uint32_t kFrameLineMs = (kRequestFrameSize * 11 * 1000 + 38400 - 1) / 38400;
-// What the bridge and the system may add before the drain is reported.
-constexpr uint32_t kDrainMarginMs = 100;
 
 void ReportInvalidPort(AppContext& ctx) {
   ctx.window.ShowMessageBox({kTextPortInvalid, kAppCaption, MbButtons::Ok, MbIcon::None});
@@ -81,36 +78,40 @@ void ReadAnswer(AppContext& ctx, uint8_t* buffer, size_t size, size_t count, uin
 
 void BuildRequestFrame(AppContext& ctx) {
   MainWindow& w = ctx.window;
-  auto& frame = ctx.state.requestFrame;
-  frame[10] = 1;
-  if (w.IsChecked(id::kChipOtp)) frame[4] = 1;
-  if (w.IsChecked(id::kChipMtp)) frame[4] = 2;
+  RequestFrame& frame = ctx.state.requestFrame;
+  frame.SetMarker();
+  if (w.IsChecked(id::kChipOtp)) frame.chipType() = kFrameOtp;
+  if (w.IsChecked(id::kChipMtp)) frame.chipType() = kFrameMtp;
 
-  if (Selected(w, id::kVcc50)) frame[11] = 1;
-  if (Selected(w, id::kVcc33)) frame[11] = 2;
-  frame[11] &= 0x0F;
-  if (Selected(w, id::kVppVcc)) frame[11] |= 0x80;
-  if (Selected(w, id::kVpp12)) frame[11] |= 0x40;
+  if (Selected(w, id::kVcc50)) frame.supply() = supply::kVcc50;
+  if (Selected(w, id::kVcc33)) frame.supply() = supply::kVcc33;
+  frame.supply() &= supply::kVccMask;
+  if (Selected(w, id::kVppVcc)) frame.supply() |= supply::kVppFromVcc;
+  if (Selected(w, id::kVpp12)) frame.supply() |= supply::kVpp12;
 
   static constexpr struct {
     int id;
     uint32_t bit;
-  } kOptions[] = {{id::kOptAutoReadProtect, 0x01}, {id::kOptAutoLdcProtect, 0x02},
-                  {id::kOptAutoBlankCheck, 0x04},  {id::kOptAutoHwWriteProtect, 0x08},
-                  {id::kOptSmart, 0x10},           {id::kOptAutoVerify, 0x20},
-                  {id::kOptEraseMtp, 0x40}};
+  } kOptions[] = {
+      {id::kOptAutoReadProtect, option::kReadProtect},
+      {id::kOptAutoLdcProtect, option::kLdcProtect},
+      {id::kOptAutoBlankCheck, option::kBlankCheck},
+      {id::kOptAutoHwWriteProtect, option::kHwWriteProtect},
+      {id::kOptSmart, option::kSmart},
+      {id::kOptAutoVerify, option::kVerify},
+      {id::kOptEraseMtp, option::kEraseMtp},
+  };
   uint32_t mask = 0;
   for (const auto& option : kOptions) {
     if (Selected(w, option.id)) mask |= option.bit;
   }
   ctx.state.optionMask = mask;
-  frame[5] = static_cast<uint8_t>(mask);
+  frame.options() = static_cast<uint8_t>(mask);
 
-  std::memcpy(frame.data(), "STAR", 4);
+  frame.SetMagic();
   const uint32_t checksum = HexToNumber(w.GetText(id::kChecksumField).substr(0, 9), 16);
-  frame[8] = static_cast<uint8_t>(checksum >> 8);
-  frame[9] = static_cast<uint8_t>(checksum);
-  std::copy_n(ctx.state.codeImage.begin() + 0x3C, 4, frame.begin() + 12);
+  frame.SetChecksum(static_cast<uint16_t>(checksum));
+  frame.SetImageTag(ctx.state.codeImage.data() + RequestFrame::kImageTagFrom);
 }
 
 bool ExchangeRequest(AppContext& ctx) {
@@ -120,8 +121,8 @@ bool ExchangeRequest(AppContext& ctx) {
   if (ctx.state.linkError) return false;
   // Bounded: an event that never comes costs this wait, never the link.
   // Whether the frame got through, its answer tells.
-  ctx.port.WaitTransmitEmpty(kFrameLineMs + kDrainMarginMs);
-  ctx.clock.SleepMs(50);
+  ctx.port.WaitTransmitEmpty(pause::kFrameDrainMs);
+  ctx.clock.SleepMs(pause::kFrameAnswerMs);
   // What the programmer answers to the frame is its own business; only
   // that all 21 bytes come matters.
   uint8_t answer[kRequestFrameSize];
@@ -144,7 +145,7 @@ bool CheckConnection(AppContext& ctx) {
     return false;
   }
   if (ConfigurePort(ctx)) {
-    WaitDsrOff(ctx, 1000);
+    WaitDsrOff(ctx, tries::kDsrBeforeFrame);
     if (ExchangeRequest(ctx)) {
       s.connected = 1;
       s.linkReady = 1;
@@ -155,7 +156,7 @@ bool CheckConnection(AppContext& ctx) {
   s.connected = 0;
   s.linkReady = 0;
   s.autoRunState = 0;
-  ctx.window.SetTimer(kRetryTimer, 1000);
+  ctx.window.SetTimer(kRetryTimer, kTickMs);
   ctx.window.SetText(id::kStatusLine, kTextLinkError);
   return false;
 }

@@ -1,4 +1,5 @@
-#include "image/text_helpers.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
 namespace kovra {
@@ -45,10 +46,13 @@ bool IsPortPresent(AppContext& ctx) {
 bool OpenPort(AppContext& ctx, const std::string& name) {
   ctx.port.Close();
   if (!ctx.port.Open(name)) return false;
-  ctx.port.SetQueues(65536, 65536);
-  ctx.port.SetTimeouts(
-      {.readInterval = 2, .readMultiplier = 2, .readConstant = 50, .writeMultiplier = 2, .writeConstant = 50});
-  ctx.state.requestFrame.fill(0x55);
+  ctx.port.SetQueues(sizes::kPortQueue, sizes::kPortQueue);
+  ctx.port.SetTimeouts({.readInterval = kReadIntervalMs,
+                        .readMultiplier = kReadPerByteMs,
+                        .readConstant = kReadConstantMs,
+                        .writeMultiplier = kWritePerByteMs,
+                        .writeConstant = kWriteConstantMs});
+  ctx.state.requestFrame.Fill(0x55);
   BuildRequestFrame(ctx);
   ctx.state.operationCode() = kConnectProbe;
   return CheckConnection(ctx);
@@ -59,16 +63,20 @@ bool ConfigurePort(AppContext& ctx) {
   while (!ctx.port.Purge()) {
     if (++tries >= kMaxPurgeTries) return false;
   }
-  SerialSettings& settings = ctx.state.serialSettings;
-  settings.parityCheck = true;
-  settings.abortOnError = false;
-  ctx.port.Configure(kLineSettings, settings);
+  // The programmer's line: 38400 baud, 8 data bits, space parity, 1 stop bit.
+  ctx.state.serialSettings = {.baud = Baud::k38400,
+                              .parity = Parity::kSpace,
+                              .dataBits = DataBits::k8,
+                              .stopBits = StopBits::kOne,
+                              .parityCheck = true,
+                              .abortOnError = false};
+  ctx.port.Configure(ctx.state.serialSettings);
   return true;
 }
 
 bool WaitDsrOff(AppContext& ctx, uint32_t polls) {
   for (uint32_t i = 0; i < polls; ++i) {
-    ctx.clock.SleepMs(1);
+    ctx.clock.SleepMs(pause::kDsrPollMs);
     // A port that cannot report its modem status reads as not busy.
     uint32_t status = 0;
     ctx.port.GetModemStatus(status);

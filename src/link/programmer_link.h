@@ -5,13 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 
 namespace kovra {
 
 inline constexpr std::string_view kSerialMapKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 inline constexpr std::string_view kBridgeValuePrefix = "\\Device\\ProlificSerial";
-inline constexpr std::string_view kLineSettings = "baud=38400 parity=S data=8 stop=1";
 inline constexpr uint8_t kConnectProbe = 0x01;
 
 // Timer that link failures arm, beside the window's own timer 501.
@@ -54,14 +53,12 @@ void Beeps(AppContext& ctx, int count, uint32_t durationMs);
 void ReportVoltageFault(AppContext& ctx, const uint8_t* answer);
 bool ConfirmAutoOptions(AppContext& ctx);
 
-// Connect, supervision and operation start.
+// Connect and supervision.
 void Connect(AppContext& ctx);
 void SuperviseLink(AppContext& ctx);
 // The first connect, with messages.
 void ConnectAtStartup(AppContext& ctx);
 // Every tick of any of the window's timers.
 void OnTimerTick(AppContext& ctx);
-// Hands operation `code` to the link worker; refused without a link.
-void StartOperation(AppContext& ctx, uint8_t code);
 
 }  // namespace kovra

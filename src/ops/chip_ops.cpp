@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/memory_ops.h"
@@ -30,7 +31,7 @@ bool BeginRangeOperation(AppContext& ctx, uint8_t code, const char* progress, bo
     if (reportLinkFailure) {
       s.linkError = 1;
       s.autoRunState = 0;
-      ctx.window.SetTimer(kRetryTimer, 1000);
+      ctx.window.SetTimer(kRetryTimer, kTickMs);
       Status(ctx, kTextLinkError);
     }
     return false;
@@ -46,11 +47,11 @@ struct ChipSetting {
 };
 
 constexpr ChipSetting kChipSettings[] = {
-    {0x04, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
-    {0x06, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART系统失败!"},
-    {0x07, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "使能芯片读保护失败!"},
-    {0x08, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!", "使能芯片LDC保护失败!"},
-    {0x09, "正在使能硬件写保护,请稍候......", "芯片硬件写保护成功!", "使能芯片硬件写保护失败!"},
+    {cmd::kEraseMtp, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
+    {cmd::kEnableSmart, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART系统失败!"},
+    {cmd::kReadProtect, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "使能芯片读保护失败!"},
+    {cmd::kLdcProtect, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!", "使能芯片LDC保护失败!"},
+    {cmd::kHwWriteProtect, "正在使能硬件写保护,请稍候......", "芯片硬件写保护成功!", "使能芯片硬件写保护失败!"},
 };
 
 }  // namespace
@@ -108,12 +109,12 @@ void VerifyByReadback(AppContext& ctx) {
   s.operationCode() = cmd::kReadChipBlock;
   s.linkError = 0;
   Status(ctx, std::string(kReadbackProgress) + "......");
-  ctx.clock.SleepMs(200);
+  ctx.clock.SleepMs(pause::kChipReadMs);
 
-  std::vector<uint8_t> buffer(2048);
+  std::vector<uint8_t> buffer(sizes::kReadback);
   for (uint32_t address = s.programStart; address <= s.programEnd;) {
     Status(ctx, std::string(kReadbackProgress) + "  地址: " + Hex5(address));
-    const uint32_t blockEnd = std::min(address + 1023, s.programEnd);
+    const uint32_t blockEnd = std::min(address + sizes::kReadbackBlock - 1, s.programEnd);
     s.linkError = 0;
     ReadBlock(ctx, cmd::kReadChipBlock, buffer.data(), buffer.size(), address, blockEnd);
     uint32_t failedAt = address;
@@ -144,7 +145,7 @@ void ProgramFromMemory(AppContext& ctx) {
     Status(ctx, "编程芯片失败! [读取编程信息错误]");
     return;
   }
-  if (ReadVerdict(ctx, 16, 50, false) == Verdict::Ok) {
+  if (ReadVerdict(ctx, sizes::kAnswer, tries::kProgramVerdict, false) == Verdict::Ok) {
     Status(ctx, "编程成功");
   } else {
     Status(ctx, "编程芯片失败! [校验和错]");
@@ -171,7 +172,7 @@ void ProgramFromImage(AppContext& ctx) {
     Status(ctx, "编程失败!");
     return;
   }
-  if (ReadVerdict(ctx, 16, 100, false) == Verdict::Ok) {
+  if (ReadVerdict(ctx, sizes::kAnswer, tries::kStreamVerdict, false) == Verdict::Ok) {
     Status(ctx, "编程成功");
     return;
   }
@@ -195,7 +196,7 @@ void ApplyChipSetting(AppContext& ctx, uint8_t code) {
   s.linkError = 0;
   Status(ctx, setting->progress);
   if (!SendCommand(ctx, code)) return;
-  switch (ReadVerdict(ctx, 32, 100)) {
+  switch (ReadVerdict(ctx, sizes::kSettingAnswer, tries::kSettingVerdict)) {
     case Verdict::Ok:
       Status(ctx, setting->ok);
       break;

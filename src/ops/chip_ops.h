@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 
 namespace kovra {
 

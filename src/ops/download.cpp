@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
 #include "image/code_loader.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/memory_ops.h"
@@ -49,12 +50,12 @@ void DownloadImage(AppContext& ctx) {
   SetFrameChecksum(s, sum);
   if (!SendCommand(ctx, cmd::kInitMemory)) return;
   Status(ctx, "正在初始化编程存储器,该过程约需几秒时间,请耐心等候......");
-  if (!ReadRomOk(ctx, 16, 200)) {
+  if (!ReadRomOk(ctx, sizes::kAnswer, tries::kInitForDownload)) {
     Status(ctx, "初始化编程存储器失败!请尝试重新下载初始化!");
     return;
   }
 
-  ctx.clock.SleepMs(200);
+  ctx.clock.SleepMs(pause::kAfterInitMs);
   SetFrameRange(s, s.programStart, s.programEnd);
   SetFrameChecksum(s, SumImage(s, s.programStart, s.programEnd));
   if (!SendCommand(ctx, cmd::kDownload)) {
@@ -69,7 +70,7 @@ void DownloadImage(AppContext& ctx) {
     return;
   }
 
-  ctx.clock.SleepMs(500);
+  ctx.clock.SleepMs(pause::kAfterDownloadMs);
   ShowLoadedRange(ctx);
   MemoryChecksum(ctx);
   if (!s.linkError) s.codeLoaded = 1;
@@ -97,8 +98,8 @@ void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
     // Around every page boundary the programmer writes its page and shows
     // DSR until it is ready again.
     if (((address + previousChunk) ^ reference) & 0xFF00) {
-      ctx.clock.SleepMs(30);
-      if (!WaitDsrOff(ctx, 50)) {
+      ctx.clock.SleepMs(pause::kPageMs);
+      if (!WaitDsrOff(ctx, tries::kDsrBeforePage)) {
         s.linkError = 1;
         Status(ctx, "通信异常中断!");
         break;

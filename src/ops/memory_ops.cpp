@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <array>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 
@@ -35,7 +36,7 @@ bool SendInitCommand(AppContext& ctx, uint32_t end) {
 bool DebugMode(AppContext& ctx) { return ctx.window.IsChecked(id::kDebugMode); }
 
 void ResetRequestFrame(AppContext& ctx) {
-  ctx.state.requestFrame.fill(0);
+  ctx.state.requestFrame.Fill(0);
   BuildRequestFrame(ctx);
 }
 
@@ -64,7 +65,7 @@ void ReadBlock(AppContext& ctx, uint8_t code, uint8_t* buffer, size_t size, uint
   s.linkError = 0;
   if (!SendCommand(ctx, code)) return;
   if (!ReadAcknowledgement(ctx)) return;
-  ctx.clock.SleepMs(50);
+  ctx.clock.SleepMs(pause::kBlockDataMs);
   bool good = ReadBytes(ctx, buffer, count) == count && !s.linkError;
   if (good) {
     uint32_t sum = 0;
@@ -91,9 +92,9 @@ void MemoryChecksum(AppContext& ctx) {
     if (!SendCommand(ctx, cmd::kMemoryChecksum)) return;
     // A missing acknowledgement leaves linkError set, and every later read
     // of the command then fails: the command ends as failed.
-    ReadAcknowledgement(ctx, 128, false);
-    const uint32_t last =
-        RunProgressPhase(ctx, cmd::kMemoryChecksum, s.programStart, s.programEnd, kMemoryChecksumProgress);
+    ReadAcknowledgement(ctx, sizes::kChecksumAnswer, false);
+    const uint32_t last = RunProgressPhase(ctx, cmd::kMemoryChecksum, s.programStart, s.programEnd,
+                                           kMemoryChecksumProgress);
     if (last < s.programEnd) s.linkError = 1;
     programmerValue = ReadWord16(ctx);
   }
@@ -130,7 +131,7 @@ void InitMemory(AppContext& ctx) {
   }
   if (!SendInitCommand(ctx, 0)) return;
   Status(ctx, "正在初始化编程存储器,该过程约需几秒到十几秒时间,请耐心等候......");
-  if (ReadRomOk(ctx, 8, 600)) {
+  if (ReadRomOk(ctx, sizes::kRomOk, tries::kInitWhole)) {
     s.linkError = 0;
     Status(ctx, "初始化存储器成功!");
   } else {
@@ -143,12 +144,12 @@ void CopyChipToMemory(AppContext& ctx) {
   if (!ConfirmMemoryOverwrite(ctx)) return;
   if (!SendInitCommand(ctx, s.programEnd & 0xFFFF)) return;
   Status(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
-  if (!ReadRomOk(ctx, 8, 1500)) {
+  if (!ReadRomOk(ctx, sizes::kRomOk, tries::kInitForCopy)) {
     Status(ctx, "初始化编程内存失败!请重新尝试,若重复出现此信息,内存芯片可能已损坏!");
     return;
   }
   Status(ctx, std::string(kCopyProgress) + "......");
-  ctx.clock.SleepMs(200);
+  ctx.clock.SleepMs(pause::kChipReadMs);
 
   SetFrameRange(s, s.programStart, s.programEnd);
   s.linkError = 0;
@@ -178,12 +179,12 @@ void CopyChipToImage(AppContext& ctx) {
   ResetRequestFrame(ctx);
   s.linkError = 0;
   Status(ctx, std::string(kCopyProgress) + "......");
-  ctx.clock.SleepMs(200);
+  ctx.clock.SleepMs(pause::kChipReadMs);
 
-  std::array<uint8_t, 512> buffer{};
+  std::array<uint8_t, sizes::kBlock> buffer{};
   for (uint32_t address = s.programStart; address <= s.programEnd;) {
     Status(ctx, std::string(kCopyProgress) + ",  地址: " + Hex5(address));
-    const uint32_t blockEnd = std::min(address + 255, s.programEnd);
+    const uint32_t blockEnd = std::min(address + sizes::kCopyBlock - 1, s.programEnd);
     ReadBlock(ctx, cmd::kReadChipBlock, buffer.data(), buffer.size(), address, blockEnd);
     if (s.linkError) break;
     std::copy_n(buffer.begin(), blockEnd - address + 1, s.codeImage.begin() + address);

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 
 namespace kovra {
 

@@ -1,9 +1,10 @@
 #include "ops/offline_master.h"
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "chips/target_rules.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/download.h"
@@ -20,7 +21,7 @@ void MakeOfflineMaster(AppContext& ctx) {
   s.linkError = 0;
   if (!s.connected) {
     s.autoRunState = 0;
-    ctx.window.SetTimer(kRetryTimer, 1000);
+    ctx.window.SetTimer(kRetryTimer, kTickMs);
     s.linkError = 1;
     Status(ctx, kTextLinkError);
     return;
@@ -56,10 +57,10 @@ void MakeOfflineMaster(AppContext& ctx) {
   SetFrameRange(s, s.programStart, s.programEnd);
   SetFrameChecksum(s, sum);
   Status(ctx, "正在写入脱机编程设置数据.....");
-  ctx.clock.SleepMs(400);
+  ctx.clock.SleepMs(pause::kBeforeConfigMs);
 
   if (!SendCommand(ctx, cmd::kOfflineConfig)) return;
-  if (ReadVerdict(ctx, 256, 50, false) == Verdict::Ok) {
+  if (ReadVerdict(ctx, sizes::kConfigAnswer, tries::kConfigVerdict, false) == Verdict::Ok) {
     Status(ctx, "写入母片编程配置数据成功!");
     Status(ctx, "脱机编程母片制作成功!您现在即可通过编程器主板的[编程]按钮进行脱机烧写了");
   } else {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/app_context.h"
+#include "base/app_context.h"
+#include "ops/operations.h"
 
 namespace kovra {
 
@@ -8,7 +9,11 @@ namespace kovra {
 // it. Steps of an automatic run call it nested; they leave busy set.
 int RunOperation(AppContext& ctx);
 
+// Hands an operation to the link worker; refused without a link when the
+// operation needs one.
+void StartOperation(AppContext& ctx, Op op);
+
 // Sets operationCode and runs it on the calling thread.
-void RunStep(AppContext& ctx, uint8_t identifier);
+void RunStep(AppContext& ctx, Op op);
 
 }  // namespace kovra

@@ -13,7 +13,7 @@ class NoSerialPort : public SerialPort {
   bool SetQueues(uint32_t, uint32_t) override { return false; }
   bool SetTimeouts(const SerialTimeouts&) override { return false; }
   bool Purge() override { return false; }
-  bool Configure(std::string_view, SerialSettings&) override { return false; }
+  bool Configure(const SerialSettings&) override { return false; }
   bool GetModemStatus(uint32_t&) override { return false; }
   bool ArmTransmitEmpty() override { return false; }
   bool WaitTransmitEmpty(uint32_t) override { return false; }

@@ -17,15 +17,24 @@ struct SerialTimeouts {
   uint32_t writeConstant = 0;
 };
 
+// Line settings. Each implementation maps them to its system's form in one
+// place (the Windows one to a DCB through its settings text).
+enum class Baud : uint32_t { k9600 = 9600, k19200 = 19200, k38400 = 38400 };
+enum class Parity : uint8_t { kNone, kOdd, kEven, kMark, kSpace };
+enum class DataBits : uint8_t { k7 = 7, k8 = 8 };
+enum class StopBits : uint8_t { kOne, kTwo };
+
 // The line settings record kept between configurations (the system's DCB,
 // reduced to what the link sets).
 struct SerialSettings {
-  uint32_t baudRate = 0;
-  uint8_t byteSize = 0;
-  char parity = 0;  // 'N', 'O', 'E', 'M' or 'S'
-  uint8_t stopBits = 0;
+  Baud baud = Baud::k9600;
+  Parity parity = Parity::kNone;
+  DataBits dataBits = DataBits::k8;
+  StopBits stopBits = StopBits::kOne;
   bool parityCheck = false;
   bool abortOnError = false;
+
+  bool operator==(const SerialSettings&) const = default;
 };
 
 inline constexpr uint32_t kModemDsrOn = 0x0020;
@@ -43,9 +52,8 @@ class SerialPort {
   virtual bool SetQueues(uint32_t inputBytes, uint32_t outputBytes) = 0;
   virtual bool SetTimeouts(const SerialTimeouts& timeouts) = 0;
   virtual bool Purge() = 0;
-  // Applies a settings text such as "baud=38400 parity=S data=8 stop=1" to
-  // the record, then hands the record to the port.
-  virtual bool Configure(std::string_view settingsText, SerialSettings& settings) = 0;
+  // Sets the line; what the settings do not name stays as it was.
+  virtual bool Configure(const SerialSettings& settings) = 0;
   // False when the status cannot be read; modemStatus is then untouched.
   virtual bool GetModemStatus(uint32_t& modemStatus) = 0;
   // Arms the transmit-empty event. Armed before a write, a drain that

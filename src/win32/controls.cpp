@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/control_ids.h"
-#include "app/control_table.h"
+#include "base/control_ids.h"
+#include "base/control_table.h"
 #include "win32/messages.h"
 #include "win32/wide_text.h"
 
@@ -25,8 +25,6 @@ constexpr const wchar_t* kGreeting =
     L"感谢您选用Lentaro经济型编程器Kovra V3.0C!\n"
     L"编程内存检查和是编程内存中代码的16位累加和.\n"
     L"如有任何问题或建议,欢迎访问 www.lentaro.cn 与我们联系.";
-
-HWND MainOf(DWORD_PTR ref) { return reinterpret_cast<HWND>(ref); }
 
 bool StrictlyInsideClient(HWND hwnd, LPARAM lParam) {
   RECT rc;
@@ -50,32 +48,33 @@ bool IsCodeViewSelector(int controlId) {
   return controlId == id::kMemoryView || controlId == id::kChipView || controlId == id::kAsciiView;
 }
 
-LRESULT Finish(HWND hwnd, SUBCLASSPROC proc, UINT msg, WPARAM wParam, LPARAM lParam) {
-  RemoveWindowSubclass(hwnd, proc, kSubclassId);
-  return DefSubclassProc(hwnd, msg, wParam, lParam);
-}
-
 // The maker's web page as the shell opens it.
 std::wstring WebPageUrl() { return L"http://" + Widen(kWebAddress); }
 
 }  // namespace
 
+template <typename Control>
+class Subclass {
+ public:
+  static void Attach(HWND control, HWND mainWindow) {
+    SetWindowSubclass(control, Proc, kSubclassId, reinterpret_cast<DWORD_PTR>(new Control(mainWindow)));
+  }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
+    auto* control = reinterpret_cast<Control*>(ref);
+    if (msg != WM_NCDESTROY) return control->Handle(hwnd, msg, wParam, lParam);
+    delete control;
+    RemoveWindowSubclass(hwnd, Proc, kSubclassId);
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+  }
+};
+
 // CMybtn
 
-void CMybtn::Attach(HWND button, HWND mainWindow) {
-  SetWindowSubclass(button, Proc, kSubclassId, reinterpret_cast<DWORD_PTR>(new CMybtn(mainWindow)));
-}
+void CMybtn::Attach(HWND button, HWND mainWindow) { Subclass<CMybtn>::Attach(button, mainWindow); }
 
 bool CMybtn::IsLocked(HWND button) { return button && SendMessageW(button, kQueryLock, 0, 0) == 1; }
-
-LRESULT CALLBACK CMybtn::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
-  auto* self = reinterpret_cast<CMybtn*>(ref);
-  if (msg == WM_NCDESTROY) {
-    delete self;
-    return Finish(hwnd, Proc, msg, wParam, lParam);
-  }
-  return self->Handle(hwnd, msg, wParam, lParam);
-}
 
 bool CMybtn::Swallowed(HWND hwnd) const { return locked_ && IsCodeViewSelector(GetDlgCtrlID(hwnd)); }
 
@@ -161,14 +160,11 @@ LRESULT CMybtn::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 // CMyComboBox
 
-void CMyComboBox::Attach(HWND combo, HWND mainWindow) {
-  SetWindowSubclass(combo, Proc, kSubclassId, reinterpret_cast<DWORD_PTR>(mainWindow));
-}
+void CMyComboBox::Attach(HWND combo, HWND mainWindow) { Subclass<CMyComboBox>::Attach(combo, mainWindow); }
 
-LRESULT CALLBACK CMyComboBox::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
-  if (msg == WM_NCDESTROY) return Finish(hwnd, Proc, msg, wParam, lParam);
+LRESULT CMyComboBox::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == kReflectedCommand && HIWORD(wParam) == CBN_SELCHANGE) {
-    SendMessageW(MainOf(ref), UM_CHIP_CHANGED, 0, 0);
+    SendMessageW(main_, UM_CHIP_CHANGED, 0, 0);
     return 0;
   }
   return DefSubclassProc(hwnd, msg, wParam, lParam);
@@ -176,18 +172,7 @@ LRESULT CALLBACK CMyComboBox::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 
 // CMyedit
 
-void CMyedit::Attach(HWND edit, HWND mainWindow) {
-  SetWindowSubclass(edit, Proc, kSubclassId, reinterpret_cast<DWORD_PTR>(new CMyedit(mainWindow)));
-}
-
-LRESULT CALLBACK CMyedit::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
-  auto* self = reinterpret_cast<CMyedit*>(ref);
-  if (msg == WM_NCDESTROY) {
-    delete self;
-    return Finish(hwnd, Proc, msg, wParam, lParam);
-  }
-  return self->Handle(hwnd, msg, wParam, lParam);
-}
+void CMyedit::Attach(HWND edit, HWND mainWindow) { Subclass<CMyedit>::Attach(edit, mainWindow); }
 
 LRESULT CMyedit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   const int self = GetDlgCtrlID(hwnd);
@@ -244,14 +229,10 @@ LRESULT CMyedit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 // CMygrp
 
-void CMygrp::Attach(HWND group, HWND mainWindow) {
-  SetWindowSubclass(group, Proc, kSubclassId, reinterpret_cast<DWORD_PTR>(mainWindow));
-}
+void CMygrp::Attach(HWND group, HWND mainWindow) { Subclass<CMygrp>::Attach(group, mainWindow); }
 
-LRESULT CALLBACK CMygrp::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
+LRESULT CMygrp::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
-    case WM_NCDESTROY:
-      return Finish(hwnd, Proc, msg, wParam, lParam);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC: {
       // The standard colours and brush first; only the text colour changes.
@@ -261,7 +242,7 @@ LRESULT CALLBACK CMygrp::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       if (child == id::kChecksumField) {
         SetTextColor(dc, kBlue);
       } else if (child == id::kStatusLine) {
-        SetTextColor(dc, SendMessageW(MainOf(ref), UM_QUERY_LINK_ERROR, 0, 0) ? kRed : kBlue);
+        SetTextColor(dc, SendMessageW(main_, UM_QUERY_LINK_ERROR, 0, 0) ? kRed : kBlue);
       }
       return brush;
     }
@@ -281,14 +262,11 @@ LRESULT CALLBACK CMygrp::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
 
 // CMystatic
 
-void CMystatic::Attach(HWND label, HWND mainWindow) {
-  SetWindowSubclass(label, Proc, kSubclassId, reinterpret_cast<DWORD_PTR>(mainWindow));
-}
+void CMystatic::Attach(HWND label, HWND mainWindow) { Subclass<CMystatic>::Attach(label, mainWindow); }
 
-LRESULT CALLBACK CMystatic::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
-  if (msg == WM_NCDESTROY) return Finish(hwnd, Proc, msg, wParam, lParam);
+LRESULT CMystatic::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (GetDlgCtrlID(hwnd) != id::kWebLink) return DefSubclassProc(hwnd, msg, wParam, lParam);
-  const HWND main = MainOf(ref);
+  const HWND main = main_;
   switch (msg) {
     case WM_LBUTTONDOWN:
       SendMessageW(main, UM_LINK_DOWN, 0, 0);

@@ -9,6 +9,11 @@
 // control is destroyed.
 namespace kovra::win32 {
 
+// The one subclass procedure of them all: it hands every message to the
+// control's object and frees the object with the control.
+template <typename Control>
+class Subclass;
+
 // Push buttons, check boxes and radio buttons.
 class CMybtn {
  public:
@@ -16,8 +21,8 @@ class CMybtn {
   static bool IsLocked(HWND button);
 
  private:
+  friend class Subclass<CMybtn>;
   explicit CMybtn(HWND main) : main_(main) {}
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
   void Activate(HWND);
   bool Swallowed(HWND) const;
@@ -34,7 +39,11 @@ class CMyComboBox {
   static void Attach(HWND combo, HWND mainWindow);
 
  private:
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  friend class Subclass<CMyComboBox>;
+  explicit CMyComboBox(HWND main) : main_(main) {}
+  LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
+
+  HWND main_;
 };
 
 // Single-line fields: the hexadecimal filter and the double-click actions.
@@ -43,8 +52,8 @@ class CMyedit {
   static void Attach(HWND edit, HWND mainWindow);
 
  private:
+  friend class Subclass<CMyedit>;
   explicit CMyedit(HWND main) : main_(main) {}
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
 
   HWND main_;
@@ -58,7 +67,11 @@ class CMygrp {
   static void Attach(HWND group, HWND mainWindow);
 
  private:
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  friend class Subclass<CMygrp>;
+  explicit CMygrp(HWND main) : main_(main) {}
+  LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
+
+  HWND main_;
 };
 
 // Labels; the web-link label opens the maker's page.
@@ -67,7 +80,11 @@ class CMystatic {
   static void Attach(HWND label, HWND mainWindow);
 
  private:
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  friend class Subclass<CMystatic>;
+  explicit CMystatic(HWND main) : main_(main) {}
+  LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
+
+  HWND main_;
 };
 
 }  // namespace kovra::win32

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "app/app_context.h"
+#include "base/app_context.h"
 #include "link/link_worker.h"
 #include "platform/system_clock.h"
 #include "win32/main_dialog.h"

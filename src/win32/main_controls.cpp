@@ -3,8 +3,8 @@
 #include <commctrl.h>
 #include <uxtheme.h>
 
-#include "app/control_ids.h"
-#include "app/control_table.h"
+#include "base/control_ids.h"
+#include "base/control_table.h"
 #include "win32/controls.h"
 #include "win32/wide_text.h"
 

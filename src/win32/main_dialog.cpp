@@ -3,13 +3,13 @@
 #include <commctrl.h>
 
 #include "app/command_dispatch.h"
-#include "app/control_ids.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "base/control_ids.h"
 #include "chips/target_rules.h"
-#include "image/code_view.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "ops/code_view.h"
 #include "win32/main_controls.h"
 #include "win32/messages.h"
 #include "win32/resource.h"

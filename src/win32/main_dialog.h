@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/app_context.h"
-#include "app/control_table.h"
+#include "base/app_context.h"
+#include "base/control_table.h"
 #include "win32/main_controls.h"
 #include "win32/win32_main_window.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "win32/controls.h"
 #include "win32/messages.h"
 #include "win32/small_dialogs.h"

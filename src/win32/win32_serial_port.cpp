@@ -5,6 +5,18 @@
 #include "win32/wide_text.h"
 
 namespace kovra::win32 {
+namespace {
+
+// BuildCommDCB's form, such as "baud=38400 parity=S data=8 stop=1".
+std::wstring SettingsText(const SerialSettings& settings) {
+  static constexpr wchar_t kParities[] = L"NOEMS";
+  return L"baud=" + std::to_wstring(static_cast<uint32_t>(settings.baud)) + L" parity=" +
+         kParities[static_cast<int>(settings.parity)] + L" data=" +
+         std::to_wstring(static_cast<int>(settings.dataBits)) + L" stop=" +
+         (settings.stopBits == StopBits::kOne ? L"1" : L"2");
+}
+
+}  // namespace
 
 Win32SerialPort::Win32SerialPort()
     : ioEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), commEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
@@ -56,19 +68,14 @@ bool Win32SerialPort::Purge() {
   return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
-bool Win32SerialPort::Configure(std::string_view settingsText, SerialSettings& settings) {
-  // The DCB keeps what earlier configurations left in it, like the record
-  // the settings describe.
+bool Win32SerialPort::Configure(const SerialSettings& settings) {
+  // The DCB keeps what earlier configurations left in it; the settings text
+  // changes only the fields it names.
   dcb_.DCBlength = sizeof dcb_;
   dcb_.fParity = settings.parityCheck ? 1 : 0;
   dcb_.fAbortOnError = settings.abortOnError ? 1 : 0;
-  const std::wstring text = Widen(settingsText);
+  const std::wstring text = SettingsText(settings);
   if (!BuildCommDCBW(text.c_str(), &dcb_)) return false;
-  static constexpr char kParities[] = "NOEMS";
-  settings.baudRate = dcb_.BaudRate;
-  settings.byteSize = dcb_.ByteSize;
-  settings.parity = dcb_.Parity < 5 ? kParities[dcb_.Parity] : '?';
-  settings.stopBits = dcb_.StopBits == ONESTOPBIT ? 1 : 2;
   return SetCommState(handle_, &dcb_) != 0;
 }
 

@@ -21,7 +21,7 @@ class Win32SerialPort : public SerialPort {
   bool SetQueues(uint32_t inputBytes, uint32_t outputBytes) override;
   bool SetTimeouts(const SerialTimeouts& timeouts) override;
   bool Purge() override;
-  bool Configure(std::string_view settingsText, SerialSettings& settings) override;
+  bool Configure(const SerialSettings& settings) override;
   bool GetModemStatus(uint32_t& modemStatus) override;
   bool ArmTransmitEmpty() override;
   bool WaitTransmitEmpty(uint32_t timeoutMs) override;

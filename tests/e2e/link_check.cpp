@@ -8,10 +8,11 @@
 #include <optional>
 #include <string>
 
-#include "app/control_ids.h"
 #include "app/headless_window.h"
+#include "base/control_ids.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "ops/run_operation.h"
 #include "platform/system_clock.h"
 #include "win32/win32_registry.h"
 #include "win32/win32_serial_port.h"
@@ -71,7 +72,7 @@ int main() {
   window.SetText(id::kEndAddress, "00FF");
   state.programStart = 0;
   state.programEnd = 0xFF;
-  StartOperation(ctx, 13);
+  StartOperation(ctx, Op::kMemoryChecksum);
   worker.WaitIdle();
   const std::string checksum = window.GetText(id::kStatusLine);
   Expect(state.linkError == 0 && checksum == "编程内存检查和 =  FF00", "memory checksum: " + checksum);

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
 #include "image/code_loader.h"
-#include "image/text_helpers.h"
 #include "support/test_context.h"
 
 namespace {

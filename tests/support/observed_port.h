@@ -3,7 +3,7 @@
 #include <functional>
 #include <string_view>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/serial_port.h"
 
 namespace kovra::test {
@@ -25,7 +25,7 @@ class ObservedPort : public SerialPort {
   bool SetQueues(uint32_t in, uint32_t out) override { return inner_.SetQueues(in, out); }
   bool SetTimeouts(const SerialTimeouts& t) override { return inner_.SetTimeouts(t); }
   bool Purge() override { return inner_.Purge(); }
-  bool Configure(std::string_view text, SerialSettings& s) override { return inner_.Configure(text, s); }
+  bool Configure(const SerialSettings& s) override { return inner_.Configure(s); }
   bool GetModemStatus(uint32_t& status) override { return inner_.GetModemStatus(status); }
   bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
   bool WaitTransmitEmpty(uint32_t timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
@@ -34,8 +34,9 @@ class ObservedPort : public SerialPort {
     return inner_.Read(data, count);
   }
   size_t Write(const uint8_t* data, size_t count) override {
-    const bool frame = count == kRequestFrameSize && std::string_view(reinterpret_cast<const char*>(data), 4) == "STAR";
-    if (frame && onFrame) onFrame(data[20]);
+    const bool frame =
+        count == kRequestFrameSize && std::string_view(reinterpret_cast<const char*>(data), 4) == "STAR";
+    if (frame && onFrame) onFrame(data[RequestFrame::kCode]);
     if (!frame && onWrite) onWrite(data, count);
     return inner_.Write(data, count);
   }

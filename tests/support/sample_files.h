@@ -14,10 +14,12 @@ namespace kovra::test {
 class TempDir {
  public:
   TempDir() {
+    // Named after the test when there is one (the benchmarks use it too).
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string owner =
+        info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : std::string("run");
     path_ = std::filesystem::temp_directory_path() /
-            ("kovra-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-             std::to_string(reinterpret_cast<uintptr_t>(this)));
+            ("kovra-" + owner + "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

@@ -67,8 +67,7 @@ class RawHost {
     if (!port_.Open(name)) return false;
     port_.SetQueues(65536, 65536);
     port_.SetTimeouts({2, 2, 50, 2, 50});
-    settings_.parityCheck = true;
-    return port_.Configure("baud=38400 parity=S data=8 stop=1", settings_);
+    return port_.Configure({Baud::k38400, Parity::kSpace, DataBits::k8, StopBits::kOne, true, false});
   }
 
   // Purge, the frame, drained, 50 ms, then the 21-byte answer.
@@ -138,7 +137,6 @@ class RawHost {
  private:
   SerialPort& port_;
   VirtualClock& clock_;
-  SerialSettings settings_{};
 };
 
 // Clock, registry, programmer on COM5 and a host with the port opened and

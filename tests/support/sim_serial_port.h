@@ -38,46 +38,6 @@ inline std::string Upper(std::string_view text) {
   return out;
 }
 
-// BuildCommDCB's key=value form; only the keys it names change. Nothing
-// changes when any part is wrong.
-inline bool ApplySettingsText(std::string_view text, SerialSettings& settings) {
-  SerialSettings out = settings;
-  size_t at = 0;
-  while (at < text.size()) {
-    while (at < text.size() && text[at] == ' ') ++at;
-    if (at == text.size()) break;
-    size_t end = text.find(' ', at);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string item = Upper(text.substr(at, end - at));
-    at = end;
-    const size_t eq = item.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 == item.size()) return false;
-    const std::string key = item.substr(0, eq);
-    const std::string value = item.substr(eq + 1);
-    const bool digits = std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (key == "BAUD") {
-      if (!digits || value.size() > 9) return false;
-      out.baudRate = static_cast<uint32_t>(std::stoul(value));
-    } else if (key == "PARITY") {
-      if (value.size() != 1 || std::string_view("NOEMS").find(value[0]) == std::string_view::npos) return false;
-      out.parity = value[0];
-    } else if (key == "DATA") {
-      if (value.size() != 1 || value[0] < '5' || value[0] > '8') return false;
-      out.byteSize = static_cast<uint8_t>(value[0] - '0');
-    } else if (key == "STOP") {
-      if (value != "1" && value != "1.5" && value != "2") return false;
-      out.stopBits = value == "1" ? 1 : 2;
-    } else if (key == "TO" || key == "XON" || key == "ODSR" || key == "OCTS" || key == "DTR" || key == "RTS" ||
-               key == "IDSR") {
-      // Flow-control keys: accepted, not modelled.
-    } else {
-      return false;
-    }
-  }
-  settings = out;
-  return true;
-}
-
 }  // namespace sim_detail
 
 struct SimBridgeOptions {
@@ -128,7 +88,7 @@ class SimBridge {
     if (plugged_.exchange(true)) return;
     {
       std::lock_guard lock(mutex_);
-      line_ = SerialSettings{9600, 8, 'N', 1, false, false};
+      line_ = SerialSettings{};
     }
     programmer_.PowerOn(clock_.NowUs());
     registry_.WriteString(Hive::kMachine, kSerialPortMapKey, ValueName(), options_.comName);
@@ -180,7 +140,7 @@ class SimBridge {
   mutable std::mutex mutex_;
   std::vector<uint64_t> alarms_;
   const void* owner_ = nullptr;
-  SerialSettings line_{9600, 8, 'N', 1, false, false};
+  SerialSettings line_{};
 };
 
 // A SerialPort in virtual time, for one thread at a time. It opens the
@@ -255,10 +215,9 @@ class SimSerialPort : public SerialPort {
     return true;
   }
 
-  bool Configure(std::string_view settingsText, SerialSettings& settings) override {
+  bool Configure(const SerialSettings& settings) override {
     if (!Alive()) return false;
     ++counters_.configures;
-    if (!sim_detail::ApplySettingsText(settingsText, settings)) return false;
     if (bridge_ != nullptr) bridge_->SetLine(settings);
     lineNoted_ = false;
     return true;
@@ -406,13 +365,15 @@ class SimSerialPort : public SerialPort {
   // The programmer runs 38400 baud, 8 data bits, space parity, 1 stop bit.
   void CheckLine(uint64_t now) {
     const SerialSettings line = bridge_->Line();
-    if (lineNoted_ || (line.baudRate == 38400 && line.byteSize == 8 && line.parity == 'S' && line.stopBits == 1))
+    if (lineNoted_ || (line.baud == Baud::k38400 && line.dataBits == DataBits::k8 && line.parity == Parity::kSpace &&
+                       line.stopBits == StopBits::kOne))
       return;
     lineNoted_ = true;
     bridge_->programmer().NoteViolation(
-        now, "host wrote with the line at baud=" + std::to_string(line.baudRate) + " data=" +
-                 std::to_string(line.byteSize) + " parity=" + std::string(1, line.parity ? line.parity : '?') +
-                 " stop=" + std::to_string(line.stopBits) + "; the programmer runs 38400 baud, 8 data, S, 1 stop");
+        now, "host wrote with the line at baud=" + std::to_string(static_cast<uint32_t>(line.baud)) +
+                 " data=" + std::to_string(static_cast<int>(line.dataBits)) +
+                 " parity=" + std::string(1, "NOEMS"[static_cast<int>(line.parity)]) + " stop=" +
+                 (line.stopBits == StopBits::kOne ? "1" : "2") + "; the programmer runs 38400 baud, 8 data, S, 1 stop");
   }
 
   VirtualClock& clock_;

@@ -1,15 +1,17 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "app/app_context.h"
-#include "app/control_ids.h"
 #include "app/headless_window.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "base/app_context.h"
+#include "base/control_ids.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "ops/run_operation.h"
 #include "platform/memory_registry.h"
 #include "support/sample_files.h"
 #include "support/sim_serial_port.h"
@@ -26,8 +28,9 @@ inline constexpr const char* kScenarioChipList =
 // The application's logic with the simulated programmer on a bridge at
 // COM5, after the window's start-up, all in virtual time.
 struct SimWorld {
-  explicit SimWorld(std::string savedChip = "KV86P48", std::string savedPort = "COM5") {
-    dir.Write("samlist.txt", kScenarioChipList);
+  explicit SimWorld(std::string savedChip = "KV86P48", std::string savedPort = "COM5",
+                    std::string_view chipList = kScenarioChipList) {
+    dir.Write("samlist.txt", chipList);
     registry.WriteString(Hive::kMachine, kSettingsKey, "setup", dir.path().string());
     registry.WriteString(Hive::kMachine, kSettingsKey, "chip", savedChip);
     registry.WriteString(Hive::kMachine, kSettingsKey, "com", savedPort);
@@ -46,8 +49,8 @@ struct SimWorld {
     worker.WaitIdle();
   }
   // Starts an operation as a button does and waits until it has ended.
-  void Run(uint8_t code) {
-    StartOperation(ctx, code);
+  void Run(Op op) {
+    StartOperation(ctx, op);
     worker.WaitIdle();
   }
   // The frames (21 bytes each) the programmer received, in order.

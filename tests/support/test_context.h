@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_context.h"
 #include "app/headless_window.h"
+#include "base/app_context.h"
 #include "link/link_worker.h"
 #include "platform/memory_registry.h"
 #include "platform/no_serial_port.h"
@@ -15,10 +15,16 @@
 
 namespace kovra::test {
 
+// Records every beep. Given a clock, a beep also holds its caller for the
+// tone's length, as the speaker does, so that timings include it.
 class RecordingSound : public Sound {
  public:
-  void Beep(uint32_t frequencyHz, uint32_t durationMs) override { beeps.emplace_back(frequencyHz, durationMs); }
+  void Beep(uint32_t frequencyHz, uint32_t durationMs) override {
+    beeps.emplace_back(frequencyHz, durationMs);
+    if (clock != nullptr) clock->SleepMs(durationMs);
+  }
   std::vector<std::pair<uint32_t, uint32_t>> beeps;
+  Clock* clock = nullptr;
 };
 
 // File dialogs answered by the test: each call takes the next queued answer

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <optional>
 
-#include "app/control_ids.h"
 #include "app/settings.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "chips/target_rules.h"
-#include "image/text_helpers.h"
 #include "support/test_context.h"
 
 namespace kovra {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "support/sample_files.h"
 #include "support/test_context.h"
 

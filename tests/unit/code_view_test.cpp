@@ -1,8 +1,8 @@
-#include "image/code_view.h"
+#include "ops/code_view.h"
 
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "support/test_context.h"
 
 namespace kovra {
@@ -20,7 +20,7 @@ struct CodeViewTest : ::testing::Test {
   std::string Status() { return w.window.GetText(id::kStatusLine); }
   void GoTo(const char* text) {
     w.window.SetText(id::kDisplayAddress, text);
-    ShowCodePage(w.ctx, page::kGoTo);
+    ShowCodePage(w.ctx, Op::kPageGoTo);
   }
 };
 
@@ -32,12 +32,12 @@ TEST_F(CodeViewTest, SetupStartsAtPageZeroInHexMode) {
 }
 
 TEST_F(CodeViewTest, PagingStaysInsideTheFirst64K) {
-  ShowCodePage(w.ctx, page::kPrevious);
+  ShowCodePage(w.ctx, Op::kPagePrevious);
   EXPECT_EQ(w.state.displayAddress, 0);
-  ShowCodePage(w.ctx, page::kNext);
+  ShowCodePage(w.ctx, Op::kPageNext);
   EXPECT_EQ(w.state.displayAddress, 0x100);
   w.state.displayAddress = 0xFF00;
-  ShowCodePage(w.ctx, page::kNext);
+  ShowCodePage(w.ctx, Op::kPageNext);
   EXPECT_EQ(w.state.displayAddress, 0xFF00);
   EXPECT_EQ(Status(), "当前显示代码区段:  0FF00~0FFFF");
 }
@@ -62,7 +62,7 @@ TEST_F(CodeViewTest, AddressEntryPicksThePage) {
 }
 
 TEST_F(CodeViewTest, PastedAddressWithForeignCharactersIsRefused) {
-  ShowCodePage(w.ctx, page::kNext);
+  ShowCodePage(w.ctx, Op::kPageNext);
   GoTo("12 45");
   EXPECT_EQ(Status(), "显示地址设置错误!");
   EXPECT_EQ(w.state.linkError, 1);
@@ -74,11 +74,11 @@ TEST_F(CodeViewTest, CellsShowHexOrPrintableAscii) {
   w.state.codeImage[0x01] = 0x20;
   w.state.codeImage[0x02] = 0x7F;
   w.state.codeImage[0x1F] = 0x0A;
-  ShowCodePage(w.ctx, page::kShow);
+  ShowCodePage(w.ctx, Op::kPageShow);
   EXPECT_EQ(w.window.GetGridCell(0, 1), "41");
   EXPECT_EQ(w.window.GetGridCell(1, 16), "0A");
   w.window.SetChecked(id::kAsciiView, true);
-  ShowCodePage(w.ctx, page::kAscii);
+  ShowCodePage(w.ctx, Op::kPageAscii);
   EXPECT_EQ(w.window.GetGridCell(0, 1), "A");
   EXPECT_EQ(w.window.GetGridCell(0, 2), "");
   EXPECT_EQ(w.window.GetGridCell(0, 3), "");
@@ -86,7 +86,7 @@ TEST_F(CodeViewTest, CellsShowHexOrPrintableAscii) {
 
 TEST_F(CodeViewTest, ByteEditsStoreTwoDigits) {
   w.state.displayAddress = 0x1200;
-  ShowCodePage(w.ctx, page::kShow);
+  ShowCodePage(w.ctx, Op::kPageShow);
   struct Case {
     const char* typed;
     const char* cell;
@@ -103,7 +103,7 @@ TEST_F(CodeViewTest, ByteEditsStoreTwoDigits) {
 }
 
 TEST_F(CodeViewTest, EditsThatMustNotHappen) {
-  ShowCodePage(w.ctx, page::kShow);
+  ShowCodePage(w.ctx, Op::kPageShow);
   w.window.QueueEdit(std::string("G1"));
   EditCodeByte(w.ctx, 0, 1);
   EXPECT_EQ(w.state.codeImage[0], 0xFF);

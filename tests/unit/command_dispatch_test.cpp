@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
 #include "app/views.h"
+#include "base/control_ids.h"
 #include "support/test_context.h"
 
 namespace kovra {

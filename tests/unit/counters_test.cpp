@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "ops/production_counters.h"
 #include "support/test_context.h"
 
 namespace kovra {

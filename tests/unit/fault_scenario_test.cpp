@@ -7,8 +7,8 @@
 #include <set>
 
 #include "app/command_dispatch.h"
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "support/observed_port.h"
 #include "support/sample_files.h"
 #include "support/sim_world.h"

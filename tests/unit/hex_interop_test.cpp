@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
 #include "support/sample_files.h"

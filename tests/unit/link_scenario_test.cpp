@@ -2,9 +2,10 @@
 // conversation's failure paths, in virtual time.
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
+#include "ops/run_operation.h"
 #include "support/sim_world.h"
 
 namespace kovra {
@@ -111,7 +112,7 @@ TEST(CheckConnection, UnpluggedDuringAnOperationWarns) {
   SimWorld w;
   w.ConnectNow();
   w.rig.bridge.Unplug();
-  w.Run(2);
+  w.Run(Op::kChipChecksum);
   auto boxes = w.window.MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, kTextPortLost);
@@ -134,7 +135,7 @@ TEST(CheckConnection, ATwentyByteFrameAnswerIsAConnectionError) {
 
 TEST(StartOperation, RefusedWithoutALink) {
   SimWorld w;
-  StartOperation(w.ctx, 13);
+  StartOperation(w.ctx, Op::kMemoryChecksum);
   w.worker.WaitIdle();
   EXPECT_EQ(w.Status(), kTextNoLink);
   EXPECT_TRUE(w.Frames().empty());

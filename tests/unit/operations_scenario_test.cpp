@@ -7,11 +7,12 @@
 #include <sstream>
 
 #include "app/command_dispatch.h"
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "link/commands.h"
 #include "ops/memory_ops.h"
+#include "ops/run_operation.h"
 #include "support/observed_port.h"
 #include "support/sample_files.h"
 #include "support/sim_world.h"
@@ -29,8 +30,8 @@ struct Ops : test::SimWorld {
     ConnectNow();
   }
   AppContext Observed() { return {state, window, registry, clock, sound, dialogs, port, worker}; }
-  void RunWith(AppContext& c, uint8_t code) {
-    StartOperation(c, code);
+  void RunWith(AppContext& c, Op op) {
+    StartOperation(c, op);
     worker.WaitIdle();
   }
   std::vector<uint8_t> Codes() {
@@ -57,7 +58,7 @@ TEST(Download, PacesEveryPageBoundary) {
   std::vector<Chunk> chunks;
   w.port.onWrite = [&](const uint8_t*, size_t n) { chunks.push_back({w.clock.NowMs(), n}); };
   AppContext c = w.Observed();
-  w.RunWith(c, 14);
+  w.RunWith(c, Op::kDownload);
 
   EXPECT_EQ(w.state.codeLoaded, 1) << w.Status();
   EXPECT_EQ(w.rig.programmer.ReadMemory(0, 0x2000),
@@ -85,7 +86,7 @@ TEST(Download, LastChunkRunsPastTheLastAddress) {
   size_t sent = 0;
   w.port.onWrite = [&](const uint8_t*, size_t n) { sent += n; };
   AppContext c = w.Observed();
-  w.RunWith(c, 14);
+  w.RunWith(c, Op::kDownload);
   EXPECT_EQ(w.state.programEnd, 0x1234u);
   EXPECT_EQ(sent, 0x1238u);
   EXPECT_EQ(w.state.codeLoaded, 1) << w.Status();
@@ -99,7 +100,7 @@ TEST(Download, DoubleClickInterruptsWithoutChecksum) {
     if (++writes == 100) w.state.interruptRequested = 1;
   };
   AppContext c = w.Observed();
-  w.RunWith(c, 14);
+  w.RunWith(c, Op::kDownload);
   EXPECT_EQ(w.Status(), "下载过程已被用户中断!");
   EXPECT_EQ(w.state.codeLoaded, 0);
   EXPECT_EQ(w.Codes().back(), cmd::kDownload);
@@ -108,7 +109,7 @@ TEST(Download, DoubleClickInterruptsWithoutChecksum) {
 TEST(Download, WrongChecksumWarnsButShowsTheProgrammersValue) {
   Ops w;
   w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
-  w.Run(14);
+  w.Run(Op::kDownload);
   EXPECT_EQ(w.state.linkError, 1);
   EXPECT_EQ(w.state.codeLoaded, 0);
   const std::string programmer = Hex4(static_cast<uint16_t>(SumImage(w.state, 0, 0x1FFF) + 1));
@@ -124,7 +125,7 @@ TEST(Download, DsrStuckOnBreaksTheStream) {
   Ops w;
   w.state.autoRunState = 100;
   w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.dsrStuckOn = true; });
-  w.Run(14);
+  w.Run(Op::kDownload);
   EXPECT_EQ(w.state.linkError, 1);
   EXPECT_EQ(w.state.autoRunState, 0);
   EXPECT_EQ(w.state.codeLoaded, 0);
@@ -134,7 +135,7 @@ TEST(Download, DsrStuckOnBreaksTheStream) {
 TEST(Download, DebugModeOnlyLoadsAndSums) {
   Ops w;
   w.window.SetChecked(id::kDebugMode, true);
-  w.Run(14);
+  w.Run(Op::kDownload);
   EXPECT_EQ(w.state.codeLoaded, 1);
   EXPECT_EQ(w.Status(), "编程内存检查和 =  " + Hex4(SumImage(w.state, 0, 0x1FFF)));
   EXPECT_EQ(w.Codes(), (std::vector<uint8_t>{kConnectProbe}));
@@ -142,7 +143,7 @@ TEST(Download, DebugModeOnlyLoadsAndSums) {
 
 struct ChipRun : Ops {
   ChipRun() {
-    Run(14);
+    Run(Op::kDownload);
     rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kMtp, 0x2000));
   }
   void Capture(const char* start, const char* end) {
@@ -244,7 +245,7 @@ TEST(CopyChip, IntoTheImageInDebugMode) {
 
 TEST(OfflineMaster, WritesTheFrameAsConfiguration) {
   Ops w(0x1000);
-  w.Run(14);
+  w.Run(Op::kDownload);
   w.window.SetChecked(id::kDebugMode, true);
   w.window.QueueAnswer(MbAnswer::Yes);
   OnCommandRequest(w.ctx, id::kMakeMaster, id::kGroupFiles);
@@ -268,7 +269,7 @@ TEST(OfflineMaster, WritesTheFrameAsConfiguration) {
 
 TEST(OfflineMaster, NoClearsDebugModeAndSendsNothing) {
   Ops w(0x1000);
-  w.Run(14);
+  w.Run(Op::kDownload);
   w.window.SetChecked(id::kDebugMode, true);
   const size_t before = w.Frames().size();
   w.window.QueueAnswer(MbAnswer::No);
@@ -281,7 +282,7 @@ TEST(OfflineMaster, NoClearsDebugModeAndSendsNothing) {
 
 struct HexSave : Ops {
   HexSave() {
-    Run(14);
+    Run(Op::kDownload);
     target = dir.path() / "out.hex";
     std::ofstream(target) << "older file";
     dialogs.Answer(target.string());
@@ -301,7 +302,7 @@ TEST(HexSaveFromMemory, ReadsPagesAndWritesTheRecords) {
   std::vector<std::pair<uint32_t, uint32_t>> blocks;
   w.port.onFrame = [&](uint8_t code) {
     if (code == cmd::kReadMemoryBlock) {
-      const auto& f = w.state.requestFrame;
+      const auto& f = w.state.requestFrame.bytes;
       blocks.push_back({uint32_t{f[17]} << 8 | f[18], uint32_t{f[6]} << 8 | f[7]});
     }
   };

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/command_dispatch.h"
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "support/observed_port.h"
 #include "support/sim_world.h"
 

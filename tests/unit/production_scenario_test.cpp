@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/command_dispatch.h"
-#include "app/control_ids.h"
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "chips/chip_list.h"
 #include "image/code_image.h"
-#include "image/text_helpers.h"
 #include "support/sample_files.h"
 #include "support/sim_world.h"
 

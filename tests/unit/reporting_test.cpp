@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "link/programmer_link.h"
 #include "support/test_context.h"
 
@@ -70,7 +70,7 @@ TEST(ConfirmAutoOptions, AsksAboutEachMissingOptionInOrder) {
     SCOPED_TRACE(c.name);
     TestWorld w;
     w.state.optionMask = c.mask;
-    w.state.requestFrame[4] = c.chipType;
+    w.state.requestFrame.chipType() = c.chipType;
     for (MbAnswer a : c.answers) w.window.QueueAnswer(a);
     EXPECT_EQ(ConfirmAutoOptions(w.ctx), c.result);
     const auto boxes = w.window.MessageBoxes();

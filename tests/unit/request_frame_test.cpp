@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "support/test_context.h"
@@ -62,9 +62,9 @@ TEST(BuildRequestFrame, FillsTheCommonFieldsFromTheWindow) {
     for (int id : c.disabled) w.window.SetEnabled(id, false);
     w.window.SetText(id::kChecksumField, c.checksumText);
     for (int i = 0; i < 4; ++i) w.state.codeImage[0x3C + i] = static_cast<uint8_t>(0xA0 + i);
-    w.state.requestFrame.fill(0x55);
+    w.state.requestFrame.Fill(0x55);
     BuildRequestFrame(w.ctx);
-    const auto& f = w.state.requestFrame;
+    const auto& f = w.state.requestFrame.bytes;
     SCOPED_TRACE(c.name);
     EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "STAR");
     EXPECT_EQ(f[4], c.chipType);
@@ -85,17 +85,17 @@ TEST(BuildRequestFrame, FillsTheCommonFieldsFromTheWindow) {
 
 TEST(BuildRequestFrame, KeepsOldVoltageBitsWhenNoSupplyIsChosen) {
   TestWorld w;
-  w.state.requestFrame[11] = 0xC2;
+  w.state.requestFrame.supply() = 0xC2;
   w.window.SetChecked(id::kVpp12, true);
   BuildRequestFrame(w.ctx);
-  EXPECT_EQ(w.state.requestFrame[11], 0x42);
+  EXPECT_EQ(w.state.requestFrame.supply(), 0x42);
 }
 
 TEST(FrameFields, RangeAndChecksumAreBigEndian) {
   AppState s;
   SetFrameRange(s, 0x012345, 0x0ABCDE);
   SetFrameChecksum(s, 0xBEEF);
-  const auto& f = s.requestFrame;
+  const auto& f = s.requestFrame.bytes;
   EXPECT_EQ(f[16], 0x01);
   EXPECT_EQ(f[17], 0x23);
   EXPECT_EQ(f[18], 0x45);

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "chips/chip_list.h"
 #include "support/test_context.h"
 

@@ -175,8 +175,7 @@ INSTANTIATE_TEST_SUITE_P(Sim, SimPaddingTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimProtocolTest, WritingWithTheWrongLineSettingsIsReported) {
-  SerialSettings settings;
-  ASSERT_TRUE(w.rig.port.Configure("baud=9600 parity=N data=8 stop=1", settings));
+  ASSERT_TRUE(w.rig.port.Configure({Baud::k9600, Parity::kNone, DataBits::k8, StopBits::kOne, false, false}));
   w.host.Write({0x55});
   EXPECT_TRUE(Mentions(w.Violations(), "38400")) << Texts(w.Violations());
 }

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
 #include "app/settings.h"
+#include "base/control_ids.h"
 #include "link/programmer_link.h"
 #include "support/sample_files.h"
 #include "support/test_context.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 #include "chips/chip_list.h"
 #include "support/test_context.h"
 

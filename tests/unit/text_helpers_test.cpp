@@ -1,4 +1,4 @@
-#include "image/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/control_ids.h"
-#include "app/control_table.h"
 #include "app/headless_window.h"
+#include "base/control_ids.h"
+#include "base/control_table.h"
 #include "win32/main_controls.h"
 #include "win32/messages.h"
 #include "win32/resource.h"

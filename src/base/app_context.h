@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/clock.h"
 #include "platform/file_dialogs.h"
 #include "platform/main_window.h"

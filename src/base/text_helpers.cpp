@@ -1,4 +1,4 @@
-#include "image/text_helpers.h"
+#include "base/text_helpers.h"
 
 namespace kovra {
 namespace {
@@ -55,6 +55,8 @@ std::string FitDigits(std::string_view text, int n) {
 }
 
 std::string Hex4(uint32_t value) { return NumberToText(value, 16, 16, 4); }
+
+std::string Decimal(uint32_t value, int width) { return NumberToText(value, 16, 10, width); }
 
 std::string ToUpperAscii(std::string_view text) {
   std::string out(text);

@@ -1,8 +1,8 @@
-#include "app/control_table.h"
+#include "base/control_table.h"
 
 #include <array>
 
-#include "app/control_ids.h"
+#include "base/control_ids.h"
 
 namespace kovra {
 namespace {

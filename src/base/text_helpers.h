@@ -32,6 +32,9 @@ std::string FitDigits(std::string_view text, int n);
 // Four upper-case hexadecimal digits, as the address and checksum fields show.
 std::string Hex4(uint32_t value);
 
+// Decimal digits left-padded with '0' to width, as the counters show.
+std::string Decimal(uint32_t value, int width);
+
 std::string ToUpperAscii(std::string_view text);
 
 // A path from the UTF-8 text the window and the dialogs use. Going through

@@ -1,10 +1,11 @@
-#include "image/code_view.h"
+#include "ops/code_view.h"
 
 #include <algorithm>
 #include <array>
 
-#include "app/control_ids.h"
-#include "image/text_helpers.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
 #include "link/commands.h"
 #include "ops/memory_ops.h"
 
@@ -33,10 +34,10 @@ void SetupCodeView(AppContext& ctx) {
   ctx.window.SetChecked(id::kAsciiView, false);
 }
 
-void ShowCodePage(AppContext& ctx, uint8_t code) {
+void ShowCodePage(AppContext& ctx, Op request) {
   AppState& s = ctx.state;
   int32_t wanted = s.displayAddress;
-  if (code == page::kGoTo) {
+  if (request == Op::kPageGoTo) {
     const std::string digits = FitDigits(ctx.window.GetText(id::kDisplayAddress).substr(0, 99), 5);
     if (!AllCharsIn(digits, HexDigitSet)) {
       s.linkError = 1;
@@ -45,9 +46,9 @@ void ShowCodePage(AppContext& ctx, uint8_t code) {
     }
     wanted = static_cast<int32_t>(HexToNumber(digits, 16));
     ctx.window.SetText(id::kDisplayAddress, Hex5(static_cast<uint32_t>(wanted)));
-  } else if (code == page::kPrevious) {
+  } else if (request == Op::kPagePrevious) {
     wanted -= 0x100;
-  } else if (code == page::kNext) {
+  } else if (request == Op::kPageNext) {
     wanted += 0x100;
   }
   wanted = wanted <= 0 ? 0 : std::min(wanted, kLastPage);
@@ -59,7 +60,7 @@ void ShowCodePage(AppContext& ctx, uint8_t code) {
   const bool ascii = ctx.window.IsChecked(id::kAsciiView);
   ctx.window.SetText(id::kStatusLine, "调入代码......");
 
-  std::array<uint8_t, 512> buffer{};
+  std::array<uint8_t, sizes::kBlock> buffer{};
   bool filled = true;
   if (!chip && DebugMode(ctx)) {
     std::copy_n(s.codeImage.begin() + first, 256, buffer.begin());

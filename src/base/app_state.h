@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "chips/chip_record.h"
+#include "base/chip_record.h"
+#include "base/request_frame.h"
 #include "platform/serial_port.h"
 
 namespace kovra {
 
 inline constexpr uint32_t kImageSize = 0x100000;
-inline constexpr size_t kRequestFrameSize = 21;
 inline constexpr size_t kPortRows = 8;
 inline constexpr size_t kDeviceRows = 64;
 
@@ -26,29 +26,49 @@ using Flag = std::atomic<int32_t>;
 // All state of the program. One instance lives as long as the application;
 // the start values are those the window's start-up leaves behind. Flags are
 // atomics because the user-interface thread and the link worker share them.
+//
+// Each plain field says which thread writes it and what keeps its readers
+// safe. "UI" is the window's thread, "worker" the link worker. Where both
+// write, busy separates them: RunOperation sets it on the worker for the
+// whole operation, and the window's thread leaves the operation, file,
+// chip and code view controls alone while it is set.
 struct AppState {
   AppState();
 
   // Chip list.
   Flag chipListLoaded{0};
+  // UI, at start-up before the first tick hands the worker anything; read
+  // only afterwards.
   uint32_t chipCount = 1;
   std::vector<ChipRecord> chipTable;
 
   // Address ranges.
+  // UI (the address fields, just before an operation is started) and the
+  // worker (operations that load or download code); busy.
   uint32_t programStart = 0;
   uint32_t programEnd = 0;
+  // The worker, when a checksum confirms what the memory holds; UI at
+  // start-up and when it checks the range before an automatic run, which
+  // only happens while busy is clear.
   uint32_t memoryStart = 0x0000;
   uint32_t memoryEnd = 0x1FFF;
   Flag codeLoaded{0};
   Flag memoryRewritten{0};
 
   // Host code image.
+  // The worker (loads, chip copies) and UI (start-up, a byte edit in the
+  // code view, refused while busy); busy.
   std::vector<uint8_t> codeImage;
   Flag fillZero{0};
+  // The worker (page requests) and UI (setting up the code view before its
+  // first page request); busy.
   int32_t displayAddress = 0;
 
   // COM port and the bridge ports found by the last scan.
+  // The worker (connect and supervision); UI only at start-up, before the
+  // first tick, and when it saves the settings at shutdown.
   std::string currentPortName;
+  // The worker only.
   std::array<std::string, kPortRows> portNames{};
   std::array<std::string, kDeviceRows> deviceNames{};
   SerialSettings serialSettings{};
@@ -60,7 +80,9 @@ struct AppState {
   Flag busy{0};
   Flag quietConnect{0};
   Flag firstTickDone{0};
-  std::array<uint8_t, kRequestFrameSize> requestFrame{};
+  // The worker only: every operation builds it there, after any supervision
+  // pass has finished.
+  RequestFrame requestFrame{};
   std::atomic<uint32_t> optionMask{0};
 
   // Production counters; the counter buttons write them while a run counts.
@@ -76,8 +98,8 @@ struct AppState {
   Flag codeViewReady{0};
   Flag linkPressed{0};
 
-  uint8_t& operationCode() { return requestFrame[kRequestFrameSize - 1]; }
-  uint8_t operationCode() const { return requestFrame[kRequestFrameSize - 1]; }
+  uint8_t& operationCode() { return requestFrame.code(); }
+  uint8_t operationCode() const { return requestFrame.code(); }
 };
 
 }  // namespace kovra
