@@ -72,7 +72,8 @@ struct World {
   test::ScriptedDialogs dialogs;
   test::SimRig rig{clock, registry};
   LinkWorker worker;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, worker};
+  FixedProgramFolder programFolder;
+  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, worker, programFolder};
 };
 
 // The least time of a sequence, in µs: the host's pauses and polls, its

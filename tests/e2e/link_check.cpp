@@ -44,7 +44,8 @@ int main() {
   Silent silent;
   win32::Win32SerialPort port;
   LinkWorker worker;
-  AppContext ctx{state, window, registry, clock, silent, silent, port, worker};
+  FixedProgramFolder programFolder;
+  AppContext ctx{state, window, registry, clock, silent, silent, port, worker, programFolder};
 
   const int found = ScanProlificPorts(ctx);
   Expect(found >= 1 && state.portNames[0] == "COM5", "the serial port map shows the bridge at " + state.portNames[0]);

@@ -28,7 +28,7 @@ struct Ops : test::SimWorld {
     window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(codeSize)));
     ConnectNow();
   }
-  AppContext Observed() { return {state, window, registry, clock, sound, dialogs, port, worker}; }
+  AppContext Observed() { return {state, window, registry, clock, sound, dialogs, port, worker, programFolder}; }
   void RunWith(AppContext& c, uint8_t code) {
     StartOperation(c, code);
     worker.WaitIdle();
