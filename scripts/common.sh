@@ -3,6 +3,8 @@
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
   libbenchmark-dev binutils mingw-w64)
 WINE_PACKAGES=(wine wine64)
+# The installer's compiler, for ./test's packages.
+PACKAGING_PACKAGES=(nsis)
 
 # Installs the Debian packages that are not installed yet.
 ensure_packages() {
