@@ -71,7 +71,8 @@ struct CliWorld {
   GivenPathDialogs dialogs;
   NoSerialPort port;
   LinkWorker worker;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker};
+  FixedProgramFolder programFolder;
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker, programFolder};
 };
 
 void Print(std::string_view key, std::string_view value) {

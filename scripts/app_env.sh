@@ -6,9 +6,9 @@ APP_PACKAGES=(xvfb imagemagick fonts-wqy-microhei x11-utils)
 SETTINGS_KEY='HKLM\Software\Lentaro\KovraV30C'
 USER_SETTINGS_KEY='HKCU\Software\Lentaro\KovraV30C'
 
-# A Chinese-capable font behind the dialog font names (SimSun is the face of
-# the status line and the number fields), and the installation folder,
-# where samlist.txt is. With "fresh", the remembered port and chip go.
+# The Chinese fonts (substitute_fonts), Wine's services kept running, and
+# the installation folder, where samlist.txt is. With "fresh", the
+# remembered port and chip go.
 KEEPER_FD=""
 prepare_app_prefix() {
   local data=$1 fresh=${2:-}
@@ -18,6 +18,17 @@ prepare_app_prefix() {
   # they do again after idling a few seconds without a Wine program: a
   # program kept running keeps them, and the simulator's entry, alive.
   [ -z "$KEEPER_FD" ] && exec {KEEPER_FD}> >(exec wine cmd >/dev/null 2>&1)
+  substitute_fonts
+  if [ "$fresh" = fresh ]; then
+    wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
+    wine reg delete "$USER_SETTINGS_KEY" /f >/dev/null 2>&1
+  fi
+  wine reg add "$SETTINGS_KEY" /v setup /t REG_SZ /d "$(winepath -w "$data")" /f >/dev/null 2>&1
+}
+
+# A Chinese-capable font behind the dialog font names (SimSun is the face of
+# the status line and the number fields), once a prefix.
+substitute_fonts() {
   if [ ! -f "$WINEPREFIX/.kovra-fonts" ]; then
     for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "System" "SimSun"; do
       wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
@@ -25,11 +36,6 @@ prepare_app_prefix() {
     done
     touch "$WINEPREFIX/.kovra-fonts"
   fi
-  if [ "$fresh" = fresh ]; then
-    wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
-    wine reg delete "$USER_SETTINGS_KEY" /f >/dev/null 2>&1
-  fi
-  wine reg add "$SETTINGS_KEY" /v setup /t REG_SZ /d "$(winepath -w "$data")" /f >/dev/null 2>&1
 }
 
 # Xvfb on a free display number, unless one is given; sets DISPLAY.
@@ -112,23 +118,25 @@ sim_options() {
   sed -nE '1s/^# sim: //p' "$1"
 }
 
-# Plays a drive script through kovra-drive.exe against the program of the
-# Windows build folder; screenshots go to SHOTS, the simulator is the one
-# start_sim started in WORK. Scripts name controls as the code does
-# (kStatusLine, IDC_SUCCESS_START, ...) and files through @REPO@ (for the
-# simulator), @DATA@ and @WORK@ (for the program). Prints the driver's
-# lines as they come; returns its exit status.
+# Plays a drive script through kovra-drive.exe against PROGRAM, by default
+# the kovra.exe of the Windows build folder; screenshots go to SHOTS, the
+# simulator is the one start_sim started in WORK. Scripts name controls as
+# the code does (kStatusLine, IDC_SUCCESS_START, ...) and files through
+# @REPO@ (for the simulator), @DATA@, @WORK@ and @APP@ (for the program;
+# @APP@ is its own folder). Prints the driver's lines as they come; returns
+# its exit status.
 run_drive() {
-  local script=$1 windows=$2 work=$3 shots=$4
-  local names data workpath
+  local script=$1 windows=$2 work=$3 shots=$4 program=${5:-$2/src/win32/kovra.exe}
+  local names data workpath app
   names=$(
     sed -nE 's/^inline constexpr int (k[A-Za-z0-9]+) = ([0-9]+);.*/s\/\\<\1\\>\/\2\/g/p' src/base/control_ids.h
     sed -nE 's/^#define (IDC_[A-Z0-9_]+) (-?[0-9]+).*/s\/\\<\1\\>\/\2\/g/p' src/win32/resource.h
   )
   data=$(winepath -w "$PWD/data" | sed 's/\\/\\\\/g')
   workpath=$(winepath -w "$work" | sed 's/\\/\\\\/g')
-  sed -E "$names; s|@REPO@|$PWD|g; s|@DATA@|$data|g; s|@WORK@|$workpath|g" "$script" >"$work/script.drive"
-  KOVRA_EXE=$(winepath -w "$windows/src/win32/kovra.exe") \
+  app=$(winepath -w "$(dirname "$program")" | sed 's/\\/\\\\/g')
+  sed -E "$names; s|@REPO@|$PWD|g; s|@DATA@|$data|g; s|@WORK@|$workpath|g; s|@APP@|$app|g" "$script" >"$work/script.drive"
+  KOVRA_EXE=$(winepath -w "$program") \
   KOVRA_SHOTS=$(winepath -w "$shots") \
   KOVRA_SIM_CONTROL=$(winepath -w "$work/sim.control") \
     wine "$windows/tests/e2e/kovra-drive.exe" "$(winepath -w "$work/script.drive")" 2>"$work/driver.err" |

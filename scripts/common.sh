@@ -3,6 +3,8 @@
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
   libbenchmark-dev binutils mingw-w64)
 WINE_PACKAGES=(wine wine64)
+# The installer's compiler, for ./test's packages.
+PACKAGING_PACKAGES=(nsis)
 
 # Installs the Debian packages that are not installed yet.
 ensure_packages() {
@@ -20,7 +22,8 @@ ensure_packages() {
 # A private 64-bit Wine prefix under build/, made on first use.
 wine_env() {
   export WINEPREFIX=${WINEPREFIX:-$PWD/build/wine-prefix}
-  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # No menu entries on the desktop for shortcuts made inside the prefix.
+  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w

@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/file_dialogs.h"
 #include "platform/main_window.h"
+#include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "platform/sound.h"
@@ -23,6 +24,7 @@ struct AppContext {
   FileDialogs& dialogs;
   SerialPort& port;
   LinkWorker& worker;
+  ProgramFolder& programFolder;
 };
 
 }  // namespace kovra

@@ -107,12 +107,11 @@ std::vector<ChipRecord> ParseChipList(std::string_view fileBytes) {
 bool LoadChipListFile(const std::string& path, AppState& state) { return LoadFromPath(PathFromUtf8(path), state); }
 
 void LoadChipList(AppContext& ctx) {
-  if (!ctx.registry.KeyExists(Hive::kMachine, kSettingsKey)) {
-    KeepOnlyNoChipRow(ctx.state);
-    return;
-  }
-  const std::optional<std::string> setup = ctx.registry.ReadString(Hive::kMachine, kSettingsKey, "setup");
-  if (setup && LoadFromPath(ListFilePath(*setup), ctx.state)) return;
+  // A recorded folder is the only place looked at, so that a broken
+  // installation is reported rather than quietly served by another list.
+  std::optional<std::string> folder = ctx.registry.ReadString(Hive::kMachine, kSettingsKey, "setup");
+  if (!folder) folder = ctx.programFolder.Path();
+  if (folder && LoadFromPath(ListFilePath(*folder), ctx.state)) return;
   KeepOnlyNoChipRow(ctx.state);
   ctx.window.ShowMessageBox({.text = "调入指定安装路径的烧写器芯片列表文件失败!",
                              .caption = "警告",

@@ -22,9 +22,10 @@ std::vector<ChipRecord> ParseChipList(std::string_view fileBytes);
 // single row NOSELEC and chipListLoaded is 0.
 bool LoadChipListFile(const std::string& path, AppState& state);
 
-// Loads samlist.txt from the installation folder named in the registry.
-// Without the program's key it quietly keeps the single row NOSELEC; a
-// missing or useless file is reported with a warning.
+// Loads samlist.txt from the installation folder named in the registry
+// ("setup"), or, when none is recorded, from the program's own folder. A
+// missing or useless file keeps the single row NOSELEC and is reported
+// with a warning.
 void LoadChipList(AppContext& ctx);
 
 // Fills the chip combo box with the table's names in table order and

@@ -9,6 +9,7 @@
 #include "win32/main_dialog.h"
 #include "win32/win32_file_dialogs.h"
 #include "win32/win32_main_window.h"
+#include "win32/win32_program_folder.h"
 #include "win32/win32_registry.h"
 #include "win32/win32_serial_port.h"
 #include "win32/win32_sound.h"
@@ -35,10 +36,11 @@ void CProgrammerApp::Run(HINSTANCE instance) {
   Win32Sound sound;
   Win32FileDialogs dialogs(window);
   Win32SerialPort port;
+  Win32ProgramFolder programFolder;
   LinkWorker worker([](bool timeCritical) {
     SetThreadPriority(GetCurrentThread(), timeCritical ? THREAD_PRIORITY_TIME_CRITICAL : THREAD_PRIORITY_NORMAL);
   });
-  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker};
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker, programFolder};
 
   CMainDialog dialog(instance, ctx, window);
   dialog.DoModal();

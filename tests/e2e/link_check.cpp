@@ -45,7 +45,8 @@ int main() {
   Silent silent;
   win32::Win32SerialPort port;
   LinkWorker worker;
-  AppContext ctx{state, window, registry, clock, silent, silent, port, worker};
+  FixedProgramFolder programFolder;
+  AppContext ctx{state, window, registry, clock, silent, silent, port, worker, programFolder};
 
   // A chip selection as the window's start-up makes one: every frame then
   // names a chip type and a supply.

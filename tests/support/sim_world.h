@@ -72,7 +72,8 @@ struct SimWorld {
   ScriptedDialogs dialogs;
   SimRig rig{clock, registry};
   LinkWorker worker;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, worker};
+  FixedProgramFolder programFolder;
+  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, worker, programFolder};
 };
 
 }  // namespace kovra::test

@@ -58,7 +58,8 @@ struct TestWorld {
   ScriptedDialogs dialogs;
   NoSerialPort port;
   LinkWorker worker;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker};
+  FixedProgramFolder programFolder;
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker, programFolder};
 };
 
 }  // namespace kovra::test

@@ -81,35 +81,52 @@ TEST(ChipListParse, ShippedListHasTheIntendedRows) {
   EXPECT_EQ(got, want);
 }
 
-TEST(ChipListLoad, FallsBackToNoChipAndWarnsOnlyWhenTheFileFails) {
+// An installation records its folder; a copied or unpacked program has its
+// list beside itself. A recorded folder is never second-guessed.
+TEST(ChipListLoad, RecordedFolderOrProgramFolderElseNoChipAndAWarning) {
   const fs::path root = fs::path(::testing::TempDir()) / "kovra_chip_list";
-  const fs::path folder = root / fs::path(u8"安装目录");  // the setup value is UTF-8
-  const std::u8string folderText = folder.u8string();
-  const std::string setup(folderText.begin(), folderText.end());
+  const fs::path installed = root / fs::path(u8"安装目录");  // the setup value is UTF-8
+  const fs::path program = root / fs::path(u8"程序");
+  auto utf8 = [](const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+  };
+  const std::string setup = utf8(installed);
   const std::string twoRows = "NOSELEC OTP 0 VCC 5V 1\nKV1 OTP 0 12V 5V 1\n";
+  const std::string threeRows = twoRows + "KV2 MTP 0 VCC 3V 1\n";
+  constexpr bool kKey = true;
+  constexpr bool kNoKey = false;
   struct Case {
     const char* label;
     bool key;
     std::optional<std::string> setup;
-    std::optional<std::string> file;
-    uint32_t rows;
+    std::optional<std::string> installedList;
+    std::optional<std::string> programList;
+    bool programFolderKnown;
+    uint32_t rows;  // 2 from the installed list, 3 from the program's own
     bool warned;
   } cases[] = {
-      {"no key", false, setup, twoRows, 1, false},
-      {"no setup value", true, std::nullopt, twoRows, 1, true},
-      {"no file", true, setup, std::nullopt, 1, true},
-      {"no loadable line", true, setup, "HEADING ONLY\n\n", 1, true},
-      {"loaded", true, setup, twoRows, 2, false},
-      {"folder ending in a separator", true, setup + "/", twoRows, 2, false},
+      {"no key: beside the program", kNoKey, std::nullopt, twoRows, threeRows, true, 3, false},
+      {"no setup value: beside the program", kKey, std::nullopt, twoRows, threeRows, true, 3, false},
+      {"no key, nothing beside the program", kNoKey, std::nullopt, twoRows, std::nullopt, true, 1, true},
+      {"no key, program folder unknown", kNoKey, std::nullopt, twoRows, threeRows, false, 1, true},
+      {"no setup value, useless list beside", kKey, std::nullopt, twoRows, "HEADING ONLY\n", true, 1, true},
+      {"installed", kKey, setup, twoRows, threeRows, true, 2, false},
+      {"folder ending in a separator", kKey, setup + "/", twoRows, threeRows, true, 2, false},
+      {"installed list missing: no fallback", kKey, setup, std::nullopt, threeRows, true, 1, true},
+      {"installed list useless: no fallback", kKey, setup, "HEADING ONLY\n\n", threeRows, true, 1, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     fs::remove_all(root);
-    fs::create_directories(folder);
-    if (c.file) std::ofstream(folder / "samlist.txt", std::ios::binary) << *c.file;
+    fs::create_directories(installed);
+    fs::create_directories(program);
+    if (c.installedList) std::ofstream(installed / "samlist.txt", std::ios::binary) << *c.installedList;
+    if (c.programList) std::ofstream(program / "samlist.txt", std::ios::binary) << *c.programList;
     test::TestWorld w;
     if (c.key) w.registry.WriteString(Hive::kMachine, kSettingsKey, "com", "COM3");
     if (c.key && c.setup) w.registry.WriteString(Hive::kMachine, kSettingsKey, "setup", *c.setup);
+    if (c.programFolderKnown) w.programFolder.Set(utf8(program));
     w.state.chipTable[5].name = "STALE";
 
     LoadChipList(w.ctx);

@@ -29,7 +29,7 @@ struct Ops : test::SimWorld {
     window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(codeSize)));
     ConnectNow();
   }
-  AppContext Observed() { return {state, window, registry, clock, sound, dialogs, port, worker}; }
+  AppContext Observed() { return {state, window, registry, clock, sound, dialogs, port, worker, programFolder}; }
   void RunWith(AppContext& c, Op op) {
     StartOperation(c, op);
     worker.WaitIdle();

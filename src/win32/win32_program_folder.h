@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/program_folder.h"
+
+namespace kovra::win32 {
+
+// The folder of the executable the process was started from.
+class Win32ProgramFolder : public ProgramFolder {
+ public:
+  std::optional<std::string> Path() override;
+};
+
+}  // namespace kovra::win32
