@@ -88,6 +88,7 @@ check "Apps & features entry with its uninstaller" \
 check "the installed kovra.exe lists its chips, connects and downloads" \
   run_drive tests/e2e/install/packaged.drive "$windows" "$work" "$shots/installed" "$installed/kovra.exe"
 check "the port and the chip were saved" port_and_chip_saved
+check "the simulator saw no protocol violation" check_wire_log "$work/wire.log"
 
 echo "== the uninstaller, silent"
 # It runs from a copy of itself and returns at once, so Wine's end is

@@ -1,6 +1,7 @@
 #include "image/code_loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -112,6 +113,33 @@ TEST_F(CodeLoader, FailuresLeaveTheRangeAndItsFields) {
     EXPECT_EQ(At(0), c.image == kUntouched ? 0x5A : c.image == kRefilled ? 0xFF : 0x12);
     EXPECT_EQ(At(8), c.image == kUntouched ? 0x5A : 0xFF);  // nothing from the bad line on
     EXPECT_EQ(At(kImageSize - 1), c.image == kUntouched ? 0x5A : 0xFF);
+  }
+}
+
+// A device or a pipe named in the path field would be read for ever (or,
+// on Windows, be the programmer's own port), and so would a text file of
+// any size: neither gets past the loader.
+TEST_F(CodeLoader, ReadsOnlyRegularFilesOfABoundedSize) {
+  ASSERT_EQ(mkfifo((dir_ / "pipe.hex").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir_ / "pipe.bin").c_str(), 0600), 0);
+  const fs::path huge = dir_ / "huge.hex";
+  std::ofstream(huge, std::ios::binary) << kPlain << "\n";
+  fs::resize_file(huge, (uintmax_t{64} << 20) + 1);  // zeros after a good record
+  const struct {
+    std::string path;
+    std::string_view status;
+  } cases[] = {
+      {"/dev/zero", kLoadTextOpenFailed},
+      {Utf8(dir_ / "pipe.hex"), kLoadTextOpenFailed},
+      {Utf8(dir_ / "pipe.bin"), kLoadBinaryOpenFailed},
+      {Utf8(huge), kLoadFileTooLarge},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    w.window.SetText(id::kFilePath, c.path);
+    LoadCodeFile(w.ctx);
+    EXPECT_EQ(w.window.GetText(id::kStatusLine), c.status);
+    EXPECT_EQ(w.state.linkError, 1);
   }
 }
 

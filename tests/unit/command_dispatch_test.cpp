@@ -171,15 +171,18 @@ TEST_F(DispatchTest, HotKeys) {
   const auto boxes = w.window.MessageBoxes();
   ASSERT_EQ(boxes.size(), 4u);
   EXPECT_EQ(boxes[0].text, "OK,已设置编程内存填充代码为00H\n请重新下载文件代码以刷新内存!");
+  EXPECT_EQ(boxes[0].caption, "提 示") << "without one, Windows titles the box \"Error\"";
   EXPECT_EQ(boxes[1].caption, "尊敬的用户");
   EXPECT_EQ(boxes[2].text, "您好,谢谢您使用Lentaro正版软件.");
   EXPECT_EQ(boxes[2].caption, "亲爱的用户:");
   EXPECT_EQ(boxes[3].caption, "初始化存储器");
 
-  // F7 while an operation runs would share the port: refused without asking.
+  // F7 while an operation runs would share the port: refused without
+  // asking, and the operator is told.
   w.state.busy = 1;
   OnHotKey(w.ctx, kKeyF7);
   EXPECT_EQ(w.window.MessageBoxes().size(), 4u);
+  EXPECT_EQ(Status(), kTextBusyRefused);
 }
 
 }  // namespace

@@ -1,0 +1,263 @@
+// What a production line must be able to trust across operations: code that
+// was not confirmed is never programmed, an interrupted master is never
+// configured, a pulled cable is no chip failure, wide code files download,
+// a drain event that never comes costs a bounded wait, and a damaged
+// progress address never passes a chip.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/command_dispatch.h"
+#include "base/control_ids.h"
+#include "base/host_timing.h"
+#include "base/text_helpers.h"
+#include "image/code_image.h"
+#include "link/commands.h"
+#include "ops/run_operation.h"
+#include "support/observed_port.h"
+#include "support/sample_files.h"
+#include "support/sim_world.h"
+
+namespace kovra {
+namespace {
+
+using test::ObservedPort;
+
+// A connected world in normal mode whose programmer holds the code of the
+// path field, confirmed; every command goes through an observed port.
+struct Line : test::SimWorld {
+  explicit Line(uint32_t codeSize = 0x1800) {
+    window.SetChecked(id::kDebugMode, false);
+    window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(codeSize)));
+    ConnectNow();
+  }
+  void Press(int control, int group) {
+    OnCommandRequest(ctx2, control, group);
+    worker.WaitIdle();
+  }
+  void Download() {
+    Press(id::kRefreshMemory, id::kGroupFiles);
+    ASSERT_EQ(state.codeLoaded, 1) << Status();
+  }
+  std::vector<uint8_t> CodesSince(size_t from) {
+    std::vector<uint8_t> codes;
+    const auto frames = Frames();
+    for (size_t i = from; i < frames.size(); ++i) codes.push_back(frames[i][20]);
+    return codes;
+  }
+  void NewBlankChip() { rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, 0x2000)); }
+
+  ObservedPort port{rig.port};
+  AppContext ctx2{state, window, registry, clock, sound, dialogs, port, worker, programFolder};
+};
+
+TEST(Trust, UnconfirmedMemoryIsNeverProgrammed) {
+  const struct Case {
+    const char* name;
+    std::function<void(Line&)> damage;
+  } cases[] = {
+      {"re-download with a byte damaged on the wire",
+       [](Line& l) {
+         l.port.onFrame = [&l](uint8_t code) {
+           if (code == cmd::kDownload) {
+             l.rig.programmer.UpdateFaults([](sim::Faults& f) {
+               f.toDevice = {sim::WireFault::Kind::kCorrupt, 600, 1};
+             });
+           }
+         };
+         l.Press(id::kRefreshMemory, id::kGroupFiles);
+         EXPECT_EQ(l.window.MessageBoxes().back().caption, "警 告") << "the checksum warning";
+       }},
+      {"re-download interrupted",
+       [](Line& l) {
+         int writes = 0;
+         l.port.onWrite = [&](const uint8_t*, size_t) {
+           if (++writes == 100) l.state.interruptRequested = 1;
+         };
+         l.Press(id::kRefreshMemory, id::kGroupFiles);
+         EXPECT_EQ(l.Status(), "下载过程已被用户中断!");
+       }},
+      {"memory initialised (F7)",
+       [](Line& l) {
+         OnHotKey(l.ctx2, kKeyF7);
+         l.worker.WaitIdle();
+         EXPECT_EQ(l.Status(), "初始化存储器成功!");
+       }},
+      {"chip copy failing after its initialisation",
+       [](Line& l) {
+         l.port.onFrame = [&l](uint8_t code) {
+           if (code == cmd::kCopyChipToMemory) l.rig.programmer.UpdateFaults([](sim::Faults& f) { f.silent = true; });
+         };
+         l.Press(id::kCopyChip, id::kGroupFiles);
+       }},
+      {"reload of a file that is gone",
+       [](Line& l) {
+         std::filesystem::remove(l.window.GetText(id::kFilePath));
+         l.Press(id::kRefreshMemory, id::kGroupFiles);
+       }},
+      {"debug mode ticked and unticked",
+       [](Line& l) {
+         for (bool on : {true, false}) {
+           l.window.SetChecked(id::kDebugMode, on);
+           l.Press(id::kDebugMode, id::kGroupControlData);
+         }
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Line l;
+    l.Download();
+    c.damage(l);
+    l.port.onFrame = nullptr;
+    l.port.onWrite = nullptr;
+    l.rig.programmer.SetFaults({});
+    EXPECT_EQ(l.state.codeLoaded, 0);
+
+    l.NewBlankChip();
+    const size_t boxes = l.window.MessageBoxes().size();
+    const size_t frames = l.Frames().size();
+    for (int control : {id::kAutoProgram, id::kVerifyChip}) l.Press(control, id::kGroupOperations);
+    l.Press(id::kMakeMaster, id::kGroupFiles);
+    const auto shown = l.window.MessageBoxes();
+    ASSERT_EQ(shown.size(), boxes + 3);
+    for (size_t i = boxes; i < shown.size(); ++i) EXPECT_EQ(shown[i].text, kNoCodeText);
+    EXPECT_EQ(l.Frames().size(), frames) << "no command may reach the programmer";
+    EXPECT_TRUE(l.rig.programmer.GetChip().IsBlank());
+  }
+}
+
+TEST(Trust, InterruptedMasterIsNeverConfigured) {
+  Line l;
+  l.Download();
+  int writes = 0;
+  l.port.onWrite = [&](const uint8_t*, size_t) {
+    if (++writes == 50) l.state.interruptRequested = 1;
+  };
+  const size_t from = l.Frames().size();
+  l.Press(id::kMakeMaster, id::kGroupFiles);
+  EXPECT_EQ(l.Status(), "下载过程已被用户中断!");
+  EXPECT_EQ(l.state.linkError, 1);
+  EXPECT_EQ(l.CodesSince(from), (std::vector<uint8_t>{cmd::kInitMemory, cmd::kDownload}));
+  EXPECT_FALSE(l.rig.programmer.OfflineConfig());
+}
+
+// The cable goes at each step of a run, at its frame or in the middle of
+// its answers: never a chip failure. A voltage fault at the verify step is
+// one, with its own text.
+TEST(Trust, PulledCableIsNoChipFailure) {
+  const struct Case {
+    uint8_t code;
+    int readsBefore;  // -1: with the frame
+  } cases[] = {{cmd::kBlankCheck, -1}, {cmd::kBlankCheck, 5},   {cmd::kProgramFromMemory, 10},
+               {cmd::kVerifyChip, 3},  {cmd::kReadProtect, -1}, {cmd::kReadProtect, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "command " << int{c.code} << " reads " << c.readsBefore);
+    Line l;
+    l.Download();
+    l.NewBlankChip();
+    bool armed = false;
+    int reads = 0;
+    l.port.onFrame = [&](uint8_t code) {
+      if (code != c.code || armed) return;
+      armed = true;
+      if (c.readsBefore < 0) l.rig.bridge.Unplug();
+    };
+    l.port.onRead = [&] {
+      if (armed && c.readsBefore >= 0 && reads++ == c.readsBefore) l.rig.bridge.Unplug();
+    };
+    l.Press(id::kAutoProgram, id::kGroupOperations);
+    EXPECT_TRUE(armed);
+    EXPECT_EQ(l.state.linkError, 1);
+    EXPECT_EQ(l.state.failureCount, 0u) << l.Status();
+    EXPECT_EQ(l.state.successCount, 0u);
+  }
+
+  // Debug mode verifies by the chip checksum: a programmer fault there keeps
+  // its own text and counts.
+  Line l;
+  l.window.SetChecked(id::kDebugMode, true);
+  l.Download();
+  l.NewBlankChip();
+  l.port.onFrame = [&](uint8_t code) {
+    if (code == cmd::kChipChecksum) l.rig.programmer.UpdateFaults([](sim::Faults& f) { f.voltage = '3'; });
+  };
+  l.Press(id::kAutoProgram, id::kGroupOperations);
+  EXPECT_EQ(l.Status(), "编程电压错误,编程失败");
+  EXPECT_EQ(l.state.failureCount, 1u);
+}
+
+TEST(Trust, CodeBeyondFfffDownloadsAndIsConfirmed) {
+  Line l;
+  std::string bytes(0x12700, '\0');
+  for (size_t a = 0; a < bytes.size(); ++a) bytes[a] = static_cast<char>(a * 13 + (a >> 8));
+  l.window.SetText(id::kFilePath, l.dir.Write("wide.bin", bytes));
+  l.Download();
+  EXPECT_EQ(l.Status(), "编程内存检查和 =  " + Hex4(SumImage(l.state, 0, 0x126FF)));
+  EXPECT_EQ(l.rig.programmer.ReadMemory(0, bytes.size()), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  EXPECT_TRUE(l.rig.Violations().empty());
+}
+
+// A programmer that stops at address 0 of a blank chip, its last address
+// damaged by one bit on the way: 010000H would pass the verify.
+TEST(Trust, DamagedProgressAddressNeverPassesAChip) {
+  Line l;
+  l.Download();
+  l.NewBlankChip();
+  l.port.onFrame = [&](uint8_t code) {
+    if (code != cmd::kVerifyChip) return;
+    // Frame answer (21) and acknowledgement (2), then the address's high byte.
+    l.rig.programmer.UpdateFaults([](sim::Faults& f) { f.toHost = {sim::WireFault::Kind::kCorrupt, 23, 1}; });
+  };
+  l.Press(id::kVerifyChip, id::kGroupOperations);
+  EXPECT_EQ(l.Status(), "校验芯片失败! 在地址: 00000");
+  EXPECT_EQ(l.state.linkError, 1);
+}
+
+// A port whose drain event never comes still gets every exchange done, at
+// the cost of the bounded wait; armed before the frame, the event comes.
+TEST(Trust, DrainWaitIsArmedFirstAndBounded) {
+  struct DrainPort : ObservedPort {
+    using ObservedPort::ObservedPort;
+    bool WaitTransmitEmpty(uint32_t timeoutMs) override {
+      bool came = false;
+      if (neverDrains) {
+        clock->SleepMs(timeoutMs);
+      } else {
+        came = ObservedPort::WaitTransmitEmpty(timeoutMs);
+      }
+      (came ? drained : missed)++;
+      return came;
+    }
+    bool neverDrains = false;
+    test::VirtualClock* clock = nullptr;
+    int drained = 0, missed = 0;
+  };
+  uint64_t took[2] = {};
+  for (bool neverDrains : {false, true}) {
+    SCOPED_TRACE(neverDrains ? "never drains" : "drains");
+    test::SimWorld w;
+    w.window.SetChecked(id::kDebugMode, false);
+    DrainPort port(w.rig.port);
+    port.neverDrains = neverDrains;
+    port.clock = &w.clock;
+    AppContext ctx{w.state, w.window, w.registry, w.clock, w.sound, w.dialogs, port, w.worker, w.programFolder};
+    OnTimerTick(ctx);
+    w.worker.WaitIdle();
+    ASSERT_EQ(w.state.connected, 1) << w.Status();
+    port.drained = port.missed = 0;
+    const uint64_t start = w.clock.NowMs();
+    w.state.programStart = 0;
+    w.state.programEnd = 0xFF;
+    StartOperation(ctx, Op::kMemoryChecksum);
+    w.worker.WaitIdle();
+    took[neverDrains] = w.clock.NowMs() - start;
+    EXPECT_EQ(w.Status(), "编程内存检查和 =  FF00");
+    EXPECT_EQ(port.drained, neverDrains ? 0 : 1);
+    EXPECT_EQ(port.missed, neverDrains ? 1 : 0);
+  }
+  // The one exchange waited the bound instead of the frame's 6 ms on the line.
+  EXPECT_LE(took[1], took[0] + pause::kFrameDrainMs);
+}
+
+}  // namespace
+}  // namespace kovra
