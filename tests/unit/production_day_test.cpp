@@ -141,7 +141,8 @@ std::string Describe(const Step& s) {
 }
 
 // Code files: raw binaries of distinct contents, one reaching beyond
-// FFFFH, and a HEX file whose fifth record is damaged (no code at all).
+// FFFFH, and a HEX file whose fifth record is damaged: nothing of it may
+// reach a chip.
 struct CodeFile {
   const char* name;
   uint32_t size;
