@@ -30,8 +30,7 @@ void ReportVoltageFault(AppContext& ctx, const uint8_t* answer) {
       fault = "检测到Vpp输出电压过高!";
       break;
   }
-  ctx.window.ShowMessageBox(
-      {std::string(fault) + "编程操作将被异常中止!", "警  告", MbButtons::Ok, MbIcon::Warning});
+  ctx.window.ShowMessageBox({std::string(fault) + "编程操作将被异常中止!", "警  告", MbButtons::Ok, MbIcon::Warning});
   ctx.window.SetText(id::kStatusLine, "编程电压错误,编程失败");
 }
 

@@ -93,8 +93,8 @@ void MemoryChecksum(AppContext& ctx) {
     // A missing acknowledgement leaves linkError set, and every later read
     // of the command then fails: the command ends as failed.
     ReadAcknowledgement(ctx, sizes::kChecksumAnswer, false);
-    const uint32_t last = RunProgressPhase(ctx, cmd::kMemoryChecksum, s.programStart, s.programEnd,
-                                           kMemoryChecksumProgress);
+    const uint32_t last =
+        RunProgressPhase(ctx, cmd::kMemoryChecksum, s.programStart, s.programEnd, kMemoryChecksumProgress);
     if (last < s.programEnd) s.linkError = 1;
     programmerValue = ReadWord16(ctx);
   }

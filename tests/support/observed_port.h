@@ -34,8 +34,7 @@ class ObservedPort : public SerialPort {
     return inner_.Read(data, count);
   }
   size_t Write(const uint8_t* data, size_t count) override {
-    const bool frame =
-        count == kRequestFrameSize && std::string_view(reinterpret_cast<const char*>(data), 4) == "STAR";
+    const bool frame = count == kRequestFrameSize && std::string_view(reinterpret_cast<const char*>(data), 4) == "STAR";
     if (frame && onFrame) onFrame(data[RequestFrame::kCode]);
     if (!frame && onWrite) onWrite(data, count);
     return inner_.Write(data, count);

@@ -21,14 +21,14 @@ using test::SimWorld;
 enum class Fault { Silent, No, Voltage, Garbage, Short, StopProgress, WrongChecksum, Unplug };
 
 const char* Name(Fault f) {
-  static const char* names[] = {"silent",        "no",           "voltage", "garbage",
-                                "short_answer",  "stop_progress", "wrong_checksum", "unplug"};
+  static const char* names[] = {"silent",         "no",    "voltage", "garbage", "short_answer", "stop_progress",
+                                "wrong_checksum", "unplug"};
   return names[static_cast<int>(f)];
 }
 
 // The success texts a failing step must never end with.
-const std::set<std::string> kSuccessTexts = {"自动编程已成功完成", "编程成功",         "校验芯片成功",
-                                             "校验芯片成功!",      "芯片已擦除!",      "芯片SMART系统已使能!",
+const std::set<std::string> kSuccessTexts = {"自动编程已成功完成", "编程成功",           "校验芯片成功",
+                                             "校验芯片成功!",      "芯片已擦除!",        "芯片SMART系统已使能!",
                                              "芯片读保护已使能!",  "芯片LDC保护已使能!", "芯片硬件写保护成功!"};
 
 // The commands of a run with every option ticked on an MTP chip.
@@ -47,9 +47,7 @@ std::string CaseName(const ::testing::TestParamInfo<MatrixCase>& info) {
 }
 
 // Test logs name the case instead of dumping its bytes.
-void PrintTo(const MatrixCase& c, std::ostream* os) {
-  *os << CaseName(::testing::TestParamInfo<MatrixCase>(c, 0));
-}
+void PrintTo(const MatrixCase& c, std::ostream* os) { *os << CaseName(::testing::TestParamInfo<MatrixCase>(c, 0)); }
 
 class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
 

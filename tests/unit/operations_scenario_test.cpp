@@ -213,7 +213,8 @@ TEST(CopyChip, IntoTheProgrammingMemory) {
   OnCommandRequest(w.ctx, id::kCopyChip, id::kGroupFiles);
   w.worker.WaitIdle();
   EXPECT_EQ(w.state.linkError, 0) << w.Status();
-  EXPECT_EQ(w.rig.programmer.ReadMemory(0, 0x1000), std::vector<uint8_t>(chipBytes.begin(), chipBytes.begin() + 0x1000));
+  EXPECT_EQ(w.rig.programmer.ReadMemory(0, 0x1000),
+            std::vector<uint8_t>(chipBytes.begin(), chipBytes.begin() + 0x1000));
   uint32_t sum = 0;
   for (size_t i = 0; i < 0x1000; ++i) sum += chipBytes[i];
   EXPECT_EQ(w.Status(), "拷贝芯片数据检查和 =  " + Hex4(static_cast<uint16_t>(sum)));

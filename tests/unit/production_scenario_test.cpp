@@ -45,7 +45,7 @@ struct OptionCase {
   sim::ChipType type;
   bool debugMode;
   std::vector<std::pair<int, bool>> options;  // boxes changed from the chip's defaults
-  std::vector<uint8_t> commands;               // the chip commands of one run, in order
+  std::vector<uint8_t> commands;              // the chip commands of one run, in order
   bool readProtected, ldcProtected, writeProtected, smart;
 };
 // Test logs name the case instead of dumping its bytes.
@@ -98,10 +98,8 @@ TEST_P(ProductionDay, EveryChipHoldsTheCodeWithTheAskedProtections) {
 INSTANTIATE_TEST_SUITE_P(
     Options, ProductionDay,
     ::testing::Values(
-        OptionCase{"otp_defaults", "KV86P48", sim::ChipType::kOtp, false, {}, {3, 11, 5, 7}, true, false, false,
-                   false},
-        OptionCase{"otp_image", "KV86P48", sim::ChipType::kOtp, true, {}, {3, 0x13, 2, 7}, true, false, false,
-                   false},
+        OptionCase{"otp_defaults", "KV86P48", sim::ChipType::kOtp, false, {}, {3, 11, 5, 7}, true, false, false, false},
+        OptionCase{"otp_image", "KV86P48", sim::ChipType::kOtp, true, {}, {3, 0x13, 2, 7}, true, false, false, false},
         OptionCase{"otp_ldc_no_blank_check",
                    "KV86P48",
                    sim::ChipType::kOtp,
@@ -123,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    false,
                    false},
-        OptionCase{"mtp_defaults", "KV88M48", sim::ChipType::kMtp, false, {}, {4, 11, 5, 6, 7}, true, false, false,
-                   true},
+        OptionCase{
+            "mtp_defaults", "KV88M48", sim::ChipType::kMtp, false, {}, {4, 11, 5, 6, 7}, true, false, false, true},
         OptionCase{"mtp_image_with_hw_protect",
                    "KV88M48",
                    sim::ChipType::kMtp,
