@@ -17,6 +17,7 @@
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
 #include "link/link_worker.h"
+#include "link/registry_port_map.h"
 #include "platform/memory_registry.h"
 #include "platform/no_serial_port.h"
 #include "platform/system_clock.h"
@@ -70,9 +71,10 @@ struct CliWorld {
   SilentSound sound;
   GivenPathDialogs dialogs;
   NoSerialPort port;
+  RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker, programFolder};
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
 };
 
 void Print(std::string_view key, std::string_view value) {

@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/file_dialogs.h"
 #include "platform/main_window.h"
+#include "platform/port_map.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
@@ -23,6 +24,7 @@ struct AppContext {
   Sound& sound;
   FileDialogs& dialogs;
   SerialPort& port;
+  PortMap& portMap;
   LinkWorker& worker;
   ProgramFolder& programFolder;
 };

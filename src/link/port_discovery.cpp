@@ -1,13 +1,9 @@
 #include "base/host_timing.h"
-#include "base/text_helpers.h"
 #include "link/programmer_link.h"
 
 namespace kovra {
 namespace {
 
-// The serial port map holds a port name of at most 7 characters in the
-// 8 bytes the scan offers; longer names are never listed.
-constexpr size_t kMaxPortName = 7;
 // A purge that keeps failing means the port is gone.
 constexpr int kMaxPurgeTries = 100;
 
@@ -18,12 +14,10 @@ int ScanProlificPorts(AppContext& ctx) {
   s.portNames.fill({});
   s.deviceNames.fill({});
   size_t found = 0;
-  for (int n = 0; n <= 255 && found < kPortRows; ++n) {
-    std::string valueName = std::string(kBridgeValuePrefix) + std::to_string(n);
-    auto data = ctx.registry.ReadString(Hive::kMachine, kSerialMapKey, valueName);
-    if (!data || data->empty() || data->size() > kMaxPortName) continue;
-    s.portNames[found] = *data;
-    s.deviceNames[found] = std::move(valueName);
+  for (BridgePort& port : ctx.portMap.Scan()) {
+    if (found == kPortRows) break;
+    s.portNames[found] = std::move(port.port);
+    s.deviceNames[found] = std::move(port.device);
     ++found;
   }
   if (found != 0 || s.quietConnect) return static_cast<int>(found);
@@ -34,11 +28,9 @@ int ScanProlificPorts(AppContext& ctx) {
 bool IsPortPresent(AppContext& ctx) {
   AppState& s = ctx.state;
   if (s.deviceNames[0].empty()) return false;
-  s.currentPortName = ToUpperAscii(s.currentPortName);
+  s.currentPortName = ctx.portMap.Canonical(s.currentPortName);
   for (size_t row = 0; row < kPortRows && !s.portNames[row].empty(); ++row) {
-    if (s.portNames[row] == s.currentPortName) {
-      return ctx.registry.ReadString(Hive::kMachine, kSerialMapKey, s.deviceNames[row]).has_value();
-    }
+    if (s.portNames[row] == s.currentPortName) return ctx.portMap.Listed(s.deviceNames[row]);
   }
   return false;
 }

@@ -5,6 +5,7 @@
 
 #include "base/app_context.h"
 #include "link/link_worker.h"
+#include "link/registry_port_map.h"
 #include "platform/system_clock.h"
 #include "win32/main_dialog.h"
 #include "win32/win32_file_dialogs.h"
@@ -36,11 +37,12 @@ void CProgrammerApp::Run(HINSTANCE instance) {
   Win32Sound sound;
   Win32FileDialogs dialogs(window);
   Win32SerialPort port;
+  RegistryPortMap portMap{registry};
   Win32ProgramFolder programFolder;
   LinkWorker worker([](bool timeCritical) {
     SetThreadPriority(GetCurrentThread(), timeCritical ? THREAD_PRIORITY_TIME_CRITICAL : THREAD_PRIORITY_NORMAL);
   });
-  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker, programFolder};
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
 
   CMainDialog dialog(instance, ctx, window);
   dialog.DoModal();

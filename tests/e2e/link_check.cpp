@@ -12,6 +12,7 @@
 #include "base/control_ids.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "link/registry_port_map.h"
 #include "ops/run_operation.h"
 #include "platform/system_clock.h"
 #include "win32/win32_registry.h"
@@ -44,9 +45,10 @@ int main() {
   SystemClock clock;
   Silent silent;
   win32::Win32SerialPort port;
+  RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  AppContext ctx{state, window, registry, clock, silent, silent, port, worker, programFolder};
+  AppContext ctx{state, window, registry, clock, silent, silent, port, portMap, worker, programFolder};
 
   // A chip selection as the window's start-up makes one: every frame then
   // names a chip type and a supply.

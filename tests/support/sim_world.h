@@ -11,6 +11,7 @@
 #include "base/control_ids.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
+#include "link/registry_port_map.h"
 #include "ops/run_operation.h"
 #include "platform/memory_registry.h"
 #include "support/sample_files.h"
@@ -71,9 +72,10 @@ struct SimWorld {
   RecordingSound sound;
   ScriptedDialogs dialogs;
   SimRig rig{clock, registry};
+  RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, worker, programFolder};
+  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, portMap, worker, programFolder};
 };
 
 }  // namespace kovra::test

@@ -9,6 +9,7 @@
 #include "app/headless_window.h"
 #include "base/app_context.h"
 #include "link/link_worker.h"
+#include "link/registry_port_map.h"
 #include "platform/memory_registry.h"
 #include "platform/no_serial_port.h"
 #include "support/virtual_clock.h"
@@ -57,9 +58,10 @@ struct TestWorld {
   RecordingSound sound;
   ScriptedDialogs dialogs;
   NoSerialPort port;
+  RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, port, worker, programFolder};
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
 };
 
 }  // namespace kovra::test

@@ -79,7 +79,8 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
     }
   };
-  AppContext ctx{w.state, w.window, w.registry, w.clock, w.sound, w.dialogs, port, w.worker, w.programFolder};
+  AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
+                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder};
 
   w.window.SetText(id::kFilePath, w.dir.Write("code.hex", test::SampleHex(0x400)));
   w.window.SetChecked(id::kDebugMode, c.imageVariant);

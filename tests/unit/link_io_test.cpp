@@ -51,7 +51,8 @@ class ScriptedPort : public NoSerialPort {
 struct LinkIo : ::testing::Test {
   TestWorld w;
   ScriptedPort port{w.clock};
-  AppContext ctx{w.state, w.window, w.registry, w.clock, w.sound, w.dialogs, port, w.worker, w.programFolder};
+  AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
+                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder};
 };
 
 TEST_F(LinkIo, BulkTransfersUseTheirChunkSizes) {

@@ -29,7 +29,9 @@ struct Ops : test::SimWorld {
     window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(codeSize)));
     ConnectNow();
   }
-  AppContext Observed() { return {state, window, registry, clock, sound, dialogs, port, worker, programFolder}; }
+  AppContext Observed() {
+    return {state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
+  }
   void RunWith(AppContext& c, Op op) {
     StartOperation(c, op);
     worker.WaitIdle();

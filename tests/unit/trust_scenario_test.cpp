@@ -48,7 +48,7 @@ struct Line : test::SimWorld {
   void NewBlankChip() { rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, 0x2000)); }
 
   ObservedPort port{rig.port};
-  AppContext ctx2{state, window, registry, clock, sound, dialogs, port, worker, programFolder};
+  AppContext ctx2{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
 };
 
 TEST(Trust, UnconfirmedMemoryIsNeverProgrammed) {
@@ -240,7 +240,8 @@ TEST(Trust, DrainWaitIsArmedFirstAndBounded) {
     DrainPort port(w.rig.port);
     port.neverDrains = neverDrains;
     port.clock = &w.clock;
-    AppContext ctx{w.state, w.window, w.registry, w.clock, w.sound, w.dialogs, port, w.worker, w.programFolder};
+    AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
+                   w.dialogs, port,     w.portMap,  w.worker, w.programFolder};
     OnTimerTick(ctx);
     w.worker.WaitIdle();
     ASSERT_EQ(w.state.connected, 1) << w.Status();
