@@ -12,6 +12,8 @@ set(cases
   "platform upwards|src/platform/port.h|#include \"base/app_state.h\"|FAIL"
   "OS header in the logic|src/link/io.cpp|#include <windows.h>|FAIL"
   "OS header on Windows|src/win32/port.cpp|#include <windows.h>|PASS"
+  "OS header on Linux|src/linux/port.cpp|#include <termios.h>|PASS"
+  "Linux code in the logic|src/ops/op.cpp|#include \"linux/sysfs_port_map.h\"|FAIL"
   "command line on the logic|cli/main.cpp|#include \"app/startup.h\"|PASS"
   "command line on Windows|cli/main.cpp|#include \"win32/main_dialog.h\"|FAIL"
   "simulator on the host|sim/device.cpp|#include \"link/commands.h\"|FAIL"

@@ -1,0 +1,261 @@
+#include "linux/linux_serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <system_error>
+#include <thread>
+
+namespace kovra::linux_platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
+
+// Non-blocking, so that poll() bounds every wait; no controlling terminal,
+// and no carrier wait at open.
+constexpr int kOpenFlags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+
+// The system's MS_*_ON values, as the link reads them.
+constexpr struct {
+  int line;
+  uint32_t status;
+} kModemLines[] = {{TIOCM_CTS, 0x0010}, {TIOCM_DSR, kModemDsrOn}, {TIOCM_RNG, 0x0040}, {TIOCM_CAR, 0x0080}};
+
+// A total of constant + perByte * count milliseconds, none when 0. Capped
+// at what a DWORD of milliseconds holds, so the clock cannot overflow.
+Deadline TotalDeadline(uint32_t constant, uint32_t perByte, size_t count) {
+  const uint64_t bytes = std::min<uint64_t>(count, UINT32_MAX);
+  const uint64_t ms = std::min<uint64_t>(constant + perByte * bytes, UINT32_MAX);
+  if (ms == 0) return std::nullopt;
+  return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+Deadline Earlier(Deadline a, Deadline b) {
+  if (!a) return b;
+  if (!b) return a;
+  return std::min(*a, *b);
+}
+
+// Waits until the port is ready for `events`. False when `end` passes
+// first, and when the port reports only a hang-up or an error.
+bool WaitReady(int fd, short events, Deadline end) {
+  for (;;) {
+    int waitMs = -1;
+    if (end) {
+      const auto left = *end - Clock::now();
+      if (left <= Clock::duration::zero()) return false;
+      waitMs = static_cast<int>(std::min<int64_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count(), INT_MAX));
+    }
+    pollfd p{fd, events, 0};
+    const int ready = poll(&p, 1, waitMs);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready > 0) return (p.revents & events) != 0;
+  }
+}
+
+// Takes the tty's exclusive flock. False when another program holds the
+// tty: it made the tty exclusive (root opens it all the same) or holds
+// the flock.
+bool Claim(int fd) {
+  int exclusive = 0;
+  if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return false;
+  return flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+std::optional<speed_t> Speed(Baud baud) {
+  switch (baud) {
+    case Baud::k9600:
+      return B9600;
+    case Baud::k19200:
+      return B19200;
+    case Baud::k38400:
+      return B38400;
+  }
+  return std::nullopt;
+}
+
+std::optional<tcflag_t> ParityFlags(Parity parity) {
+  switch (parity) {
+    case Parity::kNone:
+      return 0;
+    case Parity::kOdd:
+      return PARENB | PARODD;
+    case Parity::kEven:
+      return PARENB;
+    case Parity::kMark:
+      return PARENB | CMSPAR | PARODD;
+    case Parity::kSpace:
+      return PARENB | CMSPAR;
+  }
+  return std::nullopt;
+}
+
+// The settings in termios, in raw mode; false for what termios cannot say.
+bool ToTermios(const SerialSettings& s, termios& t) {
+  const std::optional<speed_t> speed = Speed(s.baud);
+  const std::optional<tcflag_t> parity = ParityFlags(s.parity);
+  if (!speed || !parity) return false;
+  if (s.dataBits != DataBits::k7 && s.dataBits != DataBits::k8) return false;
+  if (s.stopBits != StopBits::kOne && s.stopBits != StopBits::kTwo) return false;
+  // abortOnError stops reads and writes at a line error until the error is
+  // cleared; termios has no such state, and ignoring it would claim it had.
+  if (s.abortOnError) return false;
+
+  cfmakeraw(&t);
+  t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+  // A break would otherwise read as a 0 byte the programmer never sent.
+  t.c_iflag |= IGNBRK;
+  // A byte with a parity or framing error is dropped. Windows hands it on
+  // as it came and termios would make it 0; either way the logic would take
+  // it for data. Dropped, the answer comes short and the link fails the
+  // exchange instead.
+  if (s.parityCheck) t.c_iflag |= INPCK | IGNPAR;
+  t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+  t.c_cflag |= CLOCAL | CREAD | *parity;
+  t.c_cflag |= s.dataBits == DataBits::k7 ? CS7 : CS8;
+  if (s.stopBits == StopBits::kTwo) t.c_cflag |= CSTOPB;
+  // Reads return what is there at once; poll() does the waiting.
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  return cfsetispeed(&t, *speed) == 0 && cfsetospeed(&t, *speed) == 0;
+}
+
+std::string Reason(int error) {
+  if (error == ENOENT) return "no such file";
+  if (error == EACCES) return "permission denied";
+  if (error == EBUSY || error == EWOULDBLOCK) return "in use by another program";
+  return std::generic_category().message(error);
+}
+
+}  // namespace
+
+LinuxSerialPort::~LinuxSerialPort() { Close(); }
+
+bool LinuxSerialPort::Open(std::string_view name) {
+  Close();
+  const int fd = open(std::string(name).c_str(), kOpenFlags);
+  if (fd < 0) return false;
+  if (!isatty(fd) || !Claim(fd) || ioctl(fd, TIOCEXCL) != 0) {
+    close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void LinuxSerialPort::Close() {
+  if (fd_ < 0) return;
+  ioctl(fd_, TIOCNXCL);
+  close(fd_);
+  fd_ = -1;
+}
+
+bool LinuxSerialPort::IsOpen() const { return fd_ >= 0; }
+
+// The tty's buffers are the kernel's own size.
+bool LinuxSerialPort::SetQueues(uint32_t, uint32_t) { return IsOpen(); }
+
+bool LinuxSerialPort::SetTimeouts(const SerialTimeouts& timeouts) {
+  if (!IsOpen()) return false;
+  timeouts_ = timeouts;
+  return true;
+}
+
+bool LinuxSerialPort::Purge() { return tcflush(fd_, TCIOFLUSH) == 0; }
+
+bool LinuxSerialPort::Configure(const SerialSettings& settings) {
+  // What the settings do not name keeps its current value. A pseudo-terminal
+  // takes the settings but keeps no parity, so nothing is read back.
+  termios t{};
+  if (tcgetattr(fd_, &t) != 0 || !ToTermios(settings, t)) return false;
+  return tcsetattr(fd_, TCSANOW, &t) == 0;
+}
+
+bool LinuxSerialPort::GetModemStatus(uint32_t& modemStatus) {
+  int lines = 0;
+  if (ioctl(fd_, TIOCMGET, &lines) != 0) return false;
+  uint32_t status = 0;
+  for (const auto& line : kModemLines) {
+    if ((lines & line.line) != 0) status |= line.status;
+  }
+  modemStatus = status;
+  return true;
+}
+
+// The queue is read when the wait comes, so a drain before it is not
+// missed.
+bool LinuxSerialPort::ArmTransmitEmpty() { return IsOpen(); }
+
+bool LinuxSerialPort::WaitTransmitEmpty(uint32_t timeoutMs) {
+  // tcdrain() has no time-out; the output queue is watched instead.
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
+    if (queued == 0) return true;
+    if (Clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+size_t LinuxSerialPort::Write(const uint8_t* data, size_t count) {
+  if (!IsOpen()) return 0;
+  const Deadline end = TotalDeadline(timeouts_.writeConstant, timeouts_.writeMultiplier, count);
+  size_t written = 0;
+  while (written < count) {
+    const ssize_t n = write(fd_, data + written, count - written);
+    if (n > 0) {
+      written += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n == 0 || errno != EAGAIN || !WaitReady(fd_, POLLOUT, end)) {
+      // Out of time, or EIO from a device that is gone.
+      break;
+    }
+  }
+  return written;
+}
+
+size_t LinuxSerialPort::Read(uint8_t* data, size_t count) {
+  if (!IsOpen()) return 0;
+  const Deadline total = TotalDeadline(timeouts_.readConstant, timeouts_.readMultiplier, count);
+  Deadline gap;
+  size_t got = 0;
+  while (got < count && WaitReady(fd_, POLLIN, Earlier(total, gap))) {
+    const ssize_t n = read(fd_, data + got, count - got);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    // Readable yet nothing to read, or EIO: the device is gone.
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+    if (timeouts_.readInterval != 0) gap = Clock::now() + std::chrono::milliseconds(timeouts_.readInterval);
+  }
+  return got;
+}
+
+std::optional<std::string> SerialPortProblem(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return Reason(errno);
+  if (!S_ISCHR(info.st_mode)) return "not a character device";
+  const int fd = open(path.c_str(), kOpenFlags);
+  if (fd < 0) return Reason(errno);
+  std::optional<std::string> problem;
+  if (!isatty(fd)) {
+    problem = "not a serial port (not a tty)";
+  } else if (!Claim(fd)) {
+    problem = Reason(EBUSY);
+  }
+  close(fd);
+  return problem;
+}
+
+}  // namespace kovra::linux_platform
