@@ -1,0 +1,183 @@
+// The Linux serial port on a pseudo-terminal, the vetting of a port named
+// on the command line, and the bridge's ports from a made-up sysfs tree.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "linux/device_port_map.h"
+#include "linux/linux_serial_port.h"
+#include "linux/sysfs_port_map.h"
+
+namespace kovra::linux_platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+// A scratch folder of the test's own, gone with it.
+struct ScratchDir {
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "kovra_linux_XXXXXX").string();
+    path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+  }
+  ~ScratchDir() {
+    if (!path.empty()) fs::remove_all(path);
+  }
+  fs::path path;
+};
+
+// What the far side got, waiting at most a second for each part of it.
+std::string ReadMaster(int master, size_t count) {
+  std::string got;
+  char buffer[64];
+  while (got.size() < count) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 1000) != 1) break;
+    const ssize_t n = read(master, buffer, std::min(sizeof buffer, count - got.size()));
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+void WriteMaster(int master, const std::string& bytes) {
+  ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string Read(LinuxSerialPort& port, size_t count) {
+  std::vector<uint8_t> buffer(count);
+  return std::string(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(port.Read(buffer.data(), count)));
+}
+
+TEST(LinuxPlatform, SerialPortOnAPseudoTerminal) {
+  ScratchDir scratch;
+  ASSERT_FALSE(scratch.path.empty());
+  const std::string plainFile = (scratch.path / "plain").string();
+  std::ofstream(plainFile) << "not a port";
+
+  EXPECT_EQ(SerialPortProblem((scratch.path / "missing").string()), "no such file");
+  EXPECT_EQ(SerialPortProblem(plainFile), "not a character device");
+  EXPECT_EQ(SerialPortProblem("/dev/null"), "not a serial port (not a tty)");
+  LinuxSerialPort port;
+  EXPECT_FALSE(port.Open(plainFile));
+  EXPECT_FALSE(port.Open("/dev/null"));
+  EXPECT_FALSE(port.IsOpen());
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string slave = ptsname(master);
+  EXPECT_EQ(SerialPortProblem(slave), std::nullopt);
+  // Opened before the port takes the tty for itself, to read its settings.
+  const int observer = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(observer, 0);
+
+  ASSERT_TRUE(port.Open(slave));
+  EXPECT_EQ(SerialPortProblem(slave), "in use by another program");
+  LinuxSerialPort second;
+  EXPECT_FALSE(second.Open(slave));
+  DevicePortMap map(slave);
+  ASSERT_EQ(map.Scan().size(), 1u);
+  EXPECT_TRUE(map.Listed(map.Scan()[0].device));
+
+  ASSERT_TRUE(port.SetTimeouts(
+      {.readInterval = 2, .readMultiplier = 2, .readConstant = 50, .writeMultiplier = 2, .writeConstant = 50}));
+  ASSERT_TRUE(port.Configure({.baud = Baud::k38400,
+                              .parity = Parity::kSpace,
+                              .dataBits = DataBits::k8,
+                              .stopBits = StopBits::kOne,
+                              .parityCheck = true,
+                              .abortOnError = false}));
+  termios line{};
+  ASSERT_EQ(tcgetattr(observer, &line), 0);
+  EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B38400));
+  EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B38400));
+  EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_NE(line.c_cflag & CMSPAR, 0u);  // the pseudo-terminal drops PARENB
+  EXPECT_EQ(line.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL | PARMRK), 0u);
+  EXPECT_EQ(line.c_oflag & OPOST, 0u);
+
+  // Bytes that are all there come whole; three of eight come after the
+  // read's time-out.
+  WriteMaster(master, "\x55\x0d\x00\xff\x11\x13"s);
+  EXPECT_EQ(Read(port, 6), "\x55\x0d\x00\xff\x11\x13"s);
+  WriteMaster(master, "abc");
+  EXPECT_EQ(Read(port, 8), "abc");
+
+  const std::string frame = "\x0a\x13\x11\x03\x7f"s;
+  EXPECT_TRUE(port.ArmTransmitEmpty());
+  EXPECT_EQ(port.Write(reinterpret_cast<const uint8_t*>(frame.data()), frame.size()), frame.size());
+  EXPECT_EQ(ReadMaster(master, frame.size()), frame);
+  EXPECT_TRUE(port.WaitTransmitEmpty(100));
+
+  WriteMaster(master, "stale");
+  pollfd arrived{observer, POLLIN, 0};
+  ASSERT_EQ(poll(&arrived, 1, 1000), 1);
+  EXPECT_TRUE(port.Purge());
+  EXPECT_EQ(Read(port, 5), "");
+
+  uint32_t status = 0x1234;
+  EXPECT_FALSE(port.GetModemStatus(status));
+  EXPECT_EQ(status, 0x1234u);
+
+  // The far side goes, as an unplugged bridge does: even a read without
+  // time-outs ends, the port moves nothing more and leaves the map.
+  ASSERT_TRUE(port.SetTimeouts({}));
+  close(master);
+  EXPECT_EQ(Read(port, 4), "");
+  EXPECT_EQ(port.Write(reinterpret_cast<const uint8_t*>(frame.data()), frame.size()), 0u);
+  EXPECT_FALSE(map.Listed(slave));
+  port.Close();
+  close(observer);
+}
+
+TEST(LinuxPlatform, SysfsPortMapListsOnlyTheBridgesPorts) {
+  struct Tty {
+    const char* name;
+    const char* driver;  // none: no device behind it
+  };
+  const Tty ttys[] = {{"ttyUSB10", "pl2303"}, {"ttyUSB2", "pl2303"}, {"ttyUSB1", "ftdi_sio"}, {"ttyS0", nullptr}};
+
+  ScratchDir scratch;
+  ASSERT_FALSE(scratch.path.empty());
+  const fs::path ttyClass = scratch.path / "class" / "tty";
+  for (const Tty& tty : ttys) {
+    fs::create_directories(ttyClass / tty.name);
+    if (tty.driver == nullptr) continue;
+    const fs::path driver = scratch.path / "drivers" / tty.driver;
+    fs::create_directories(driver);
+    fs::create_directories(ttyClass / tty.name / "device");
+    fs::create_directory_symlink(driver, ttyClass / tty.name / "device" / "driver");
+  }
+
+  SysfsPortMap map(ttyClass, "/dev");
+  const std::vector<BridgePort> ports = map.Scan();
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].device, "ttyUSB2");
+  EXPECT_EQ(ports[0].port, "/dev/ttyUSB2");
+  EXPECT_EQ(ports[1].device, "ttyUSB10");
+  EXPECT_EQ(ports[1].port, "/dev/ttyUSB10");
+  EXPECT_TRUE(map.Listed("ttyUSB2"));
+  EXPECT_FALSE(map.Listed("ttyUSB1"));
+  EXPECT_FALSE(map.Listed("../tty/ttyUSB2"));
+
+  fs::remove_all(ttyClass / "ttyUSB2");
+  EXPECT_FALSE(map.Listed("ttyUSB2"));
+  ASSERT_EQ(map.Scan().size(), 1u);
+  EXPECT_EQ(map.Scan()[0].device, "ttyUSB10");
+}
+
+}  // namespace
+}  // namespace kovra::linux_platform
