@@ -56,6 +56,9 @@ void LoadSettings(AppContext& ctx) {
   int entry = FindChipEntry(ctx.window, chip);
   if (entry < 0) entry = FindChipEntry(ctx.window, kNoChipName);
   if (entry >= 0) ctx.window.ComboSelect(id::kChipCombo, entry);
+
+  // Only a line that asks for a production record gets one.
+  ctx.state.recordPath = ReadSaved(reg, "record").value_or("");
 }
 
 void SaveSettings(AppContext& ctx) {

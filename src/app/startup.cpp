@@ -11,11 +11,12 @@
 
 namespace kovra {
 
-void InitializeMainWindow(AppContext& ctx) {
+namespace {
+
+void InitializeControls(AppContext& ctx) {
   AppState& s = ctx.state;
   MainWindow& w = ctx.window;
 
-  LoadChipList(ctx);
   FillChipCombo(ctx);
   w.SetChecked(id::kDataSam48, true);
   w.SetEnabled(id::kDataCalmRisc, false);
@@ -53,6 +54,19 @@ void InitializeMainWindow(AppContext& ctx) {
   w.SetTimer(kMainTimer, kFirstTickMs);
   s.firstTickDone = 0;
   w.SetText(id::kStatusLine, kWelcomeText);
+}
+
+}  // namespace
+
+void InitializeMainWindow(AppContext& ctx) {
+  LoadChipList(ctx);
+  InitializeControls(ctx);
+}
+
+bool InitializeWithChipList(AppContext& ctx, const std::string& chipListPath) {
+  const bool loaded = LoadChipListFile(chipListPath, ctx.state);
+  InitializeControls(ctx);
+  return loaded;
 }
 
 }  // namespace kovra

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "base/app_context.h"
 
 namespace kovra {
@@ -10,5 +12,8 @@ inline constexpr const char* kWelcomeText = "欢迎使用Lentaro经济型编程�
 // chip list, initial control states, the blank image, the saved settings,
 // the selected chip, the supervision timer and the welcome text.
 void InitializeMainWindow(AppContext& ctx);
+// The same with the chip list file named (the command line). False when
+// the list cannot be read or has no chip: only "no chip" can be chosen.
+bool InitializeWithChipList(AppContext& ctx, const std::string& chipListPath);
 
 }  // namespace kovra

@@ -6,6 +6,7 @@
 #include "platform/main_window.h"
 #include "platform/port_map.h"
 #include "platform/program_folder.h"
+#include "platform/record_file.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "platform/sound.h"
@@ -27,6 +28,7 @@ struct AppContext {
   PortMap& portMap;
   LinkWorker& worker;
   ProgramFolder& programFolder;
+  RecordFile& records;
 };
 
 }  // namespace kovra

@@ -92,6 +92,14 @@ struct AppState {
   std::atomic<uint32_t> failureCountMask{0};
   std::atomic<int32_t> autoRunState{0};
   Flag autoProgramActive{0};
+  // The worker: when the automatic run under way started (Clock::NowMs).
+  uint64_t runStartedMs = 0;
+
+  // Production record: the file each automatic run appends a row to (none
+  // when empty). Set before the first run (settings, command line); read by
+  // the worker. recordFailed: the worker, when a row could not be written.
+  std::string recordPath;
+  Flag recordFailed{0};
 
   // User interface.
   Flag interruptRequested{0};

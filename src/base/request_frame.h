@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/control_ids.h"
+
 namespace kovra {
 
 inline constexpr size_t kRequestFrameSize = 21;
@@ -23,6 +25,21 @@ inline constexpr uint32_t kHwWriteProtect = 0x08;
 inline constexpr uint32_t kSmart = 0x10;
 inline constexpr uint32_t kVerify = 0x20;
 inline constexpr uint32_t kEraseMtp = 0x40;
+
+// The check box of the programming-system group that sets each bit.
+struct Box {
+  int id;
+  uint32_t bit;
+};
+inline constexpr Box kBoxes[] = {
+    {id::kOptAutoReadProtect, kReadProtect},
+    {id::kOptAutoLdcProtect, kLdcProtect},
+    {id::kOptAutoBlankCheck, kBlankCheck},
+    {id::kOptAutoHwWriteProtect, kHwWriteProtect},
+    {id::kOptSmart, kSmart},
+    {id::kOptAutoVerify, kVerify},
+    {id::kOptEraseMtp, kEraseMtp},
+};
 }  // namespace option
 
 // Supply byte: Vcc in the low nibble, the Vpp source in the top two bits

@@ -2,7 +2,6 @@
 
 #include "base/control_ids.h"
 #include "base/host_timing.h"
-#include "base/text_helpers.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 
@@ -43,7 +42,7 @@ void Connect(AppContext& ctx) {
   s.busy = 0;
   ctx.window.RefreshCursor();
   if (s.connected) {
-    ctx.window.SetText(id::kStatusLine, kTextConnectedPrefix + ToUpperAscii(candidate.value_or("")));
+    ctx.window.SetText(id::kStatusLine, kTextConnectedPrefix + ctx.portMap.Canonical(candidate.value_or("")));
   } else {
     s.autoRunState = 0;
     ctx.window.SetTimer(kRetryTimer, kTickMs);

@@ -89,21 +89,9 @@ void BuildRequestFrame(AppContext& ctx) {
   if (Selected(w, id::kVppVcc)) frame.supply() |= supply::kVppFromVcc;
   if (Selected(w, id::kVpp12)) frame.supply() |= supply::kVpp12;
 
-  static constexpr struct {
-    int id;
-    uint32_t bit;
-  } kOptions[] = {
-      {id::kOptAutoReadProtect, option::kReadProtect},
-      {id::kOptAutoLdcProtect, option::kLdcProtect},
-      {id::kOptAutoBlankCheck, option::kBlankCheck},
-      {id::kOptAutoHwWriteProtect, option::kHwWriteProtect},
-      {id::kOptSmart, option::kSmart},
-      {id::kOptAutoVerify, option::kVerify},
-      {id::kOptEraseMtp, option::kEraseMtp},
-  };
   uint32_t mask = 0;
-  for (const auto& option : kOptions) {
-    if (Selected(w, option.id)) mask |= option.bit;
+  for (const option::Box& box : option::kBoxes) {
+    if (Selected(w, box.id)) mask |= box.bit;
   }
   ctx.state.optionMask = mask;
   frame.options() = static_cast<uint8_t>(mask);

@@ -1,6 +1,7 @@
 #include "ops/download.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "base/control_ids.h"
 #include "base/host_timing.h"
@@ -123,6 +124,33 @@ void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
   s.autoRunState = 0;
   s.linkError = 1;
   Status(ctx, kTextLinkError);
+}
+
+bool AdoptMemoryHoldingImage(AppContext& ctx) {
+  AppState& s = ctx.state;
+  // A 16-bit sum is no proof: other code with the same sum would be
+  // programmed and verified against. Only the bytes themselves are.
+  std::vector<uint8_t> buffer(sizes::kReadback);
+  for (uint32_t address = 0; address <= s.programEnd;) {
+    Status(ctx, std::string(kTextComparingMemory) + ",  地址: " + Hex5(address));
+    const uint32_t blockEnd = std::min(address + sizes::kReadbackBlock - 1, s.programEnd);
+    ReadBlock(ctx, cmd::kReadMemoryBlock, buffer.data(), buffer.size(), address, blockEnd);
+    if (s.linkError ||
+        !std::equal(buffer.begin(), buffer.begin() + (blockEnd - address + 1), s.codeImage.begin() + address)) {
+      s.linkError = 0;
+      return false;
+    }
+    address = blockEnd + 1;
+  }
+  s.programStart = 0;
+  s.memoryStart = 0;
+  s.memoryEnd = s.programEnd;
+  ShowLoadedRange(ctx);
+  const std::string sum = Hex4(SumImage(s, 0, s.programEnd));
+  ctx.window.SetText(id::kChecksumField, sum);
+  Status(ctx, "编程内存检查和 =  " + sum);
+  s.codeLoaded = 1;
+  return true;
 }
 
 }  // namespace kovra

@@ -15,4 +15,12 @@ void DownloadImage(AppContext& ctx);
 // interrupt between chunks.
 void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last);
 
+inline constexpr const char* kTextComparingMemory = "请稍候,比较编程内存与代码文件";
+
+// In normal mode, with the code file loaded: when the programming memory
+// already holds the image over 0..programEnd byte for byte, takes it as
+// downloaded (range, checksum field, codeLoaded) and returns true. False
+// when any byte differs or the memory cannot be read; nothing changes then.
+bool AdoptMemoryHoldingImage(AppContext& ctx);
+
 }  // namespace kovra

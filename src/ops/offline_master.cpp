@@ -62,7 +62,7 @@ void MakeOfflineMaster(AppContext& ctx) {
   if (!SendCommand(ctx, cmd::kOfflineConfig)) return;
   if (ReadVerdict(ctx, sizes::kConfigAnswer, tries::kConfigVerdict, false) == Verdict::Ok) {
     Status(ctx, "写入母片编程配置数据成功!");
-    Status(ctx, "脱机编程母片制作成功!您现在即可通过编程器主板的[编程]按钮进行脱机烧写了");
+    Status(ctx, kTextMasterReady);
   } else {
     Status(ctx, "写入母片编程配置数据失败!请尝试重新下载代码对母片内存进行初始化后再行写入!");
   }

@@ -52,6 +52,22 @@ struct Operation {
 };
 
 std::span<const Operation> Operations();
+
+// One step of an automatic run: its name (as the command line and the
+// production record write it), the operation it runs in normal and in
+// debug mode, and whether the options ask for it.
+struct AutoStep {
+  const char* name;
+  Op memoryVariant;
+  Op imageVariant;
+  uint32_t optionBit;  // 0: always
+  bool mtpOnly;
+};
+
+// In the order a run takes them.
+std::span<const AutoStep> AutoSteps();
+// Whether a run with these options on this chip type takes the step.
+bool StepRuns(const AutoStep& step, uint32_t optionMask, bool mtp);
 // nullptr for an identifier that is no operation.
 const Operation* FindOperation(uint8_t identifier);
 

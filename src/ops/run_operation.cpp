@@ -16,6 +16,7 @@
 #include "ops/memory_ops.h"
 #include "ops/offline_master.h"
 #include "ops/production_counters.h"
+#include "ops/production_record.h"
 
 namespace kovra {
 namespace {
@@ -26,24 +27,15 @@ void LockSelectors(AppContext& ctx, bool locked) {
   for (int control : kCodeViewSelectors) ctx.window.SetLocked(control, locked);
 }
 
-// One step of an automatic run: the operation it runs and whether the
-// options ask for it.
-struct AutoStep {
-  Op memoryVariant;
-  Op imageVariant;
-  uint32_t optionBit;  // 0: always
-  bool mtpOnly;
-};
-
 constexpr AutoStep kAutoSteps[] = {
-    {Op::kBlankCheck, Op::kBlankCheck, option::kBlankCheck, false},
-    {Op::kEraseMtp, Op::kEraseMtp, option::kEraseMtp, true},
-    {Op::kProgramFromMemory, Op::kProgramFromImage, 0, false},
-    {Op::kVerifyChip, Op::kChipChecksum, option::kVerify, false},
-    {Op::kEnableSmart, Op::kEnableSmart, option::kSmart, true},
-    {Op::kLdcProtect, Op::kLdcProtect, option::kLdcProtect, false},
-    {Op::kReadProtect, Op::kReadProtect, option::kReadProtect, false},
-    {Op::kHwWriteProtect, Op::kHwWriteProtect, option::kHwWriteProtect, true},
+    {"blank", Op::kBlankCheck, Op::kBlankCheck, option::kBlankCheck, false},
+    {"erase", Op::kEraseMtp, Op::kEraseMtp, option::kEraseMtp, true},
+    {"program", Op::kProgramFromMemory, Op::kProgramFromImage, 0, false},
+    {"verify", Op::kVerifyChip, Op::kChipChecksum, option::kVerify, false},
+    {"smart", Op::kEnableSmart, Op::kEnableSmart, option::kSmart, true},
+    {"ldc", Op::kLdcProtect, Op::kLdcProtect, option::kLdcProtect, false},
+    {"read-protect", Op::kReadProtect, Op::kReadProtect, option::kReadProtect, false},
+    {"write-protect", Op::kHwWriteProtect, Op::kHwWriteProtect, option::kHwWriteProtect, true},
 };
 
 // The steps the options ask for, stopping at the first failure; the outcome
@@ -61,14 +53,14 @@ void AutoProgram(AppContext& ctx, const Operation&) {
   if (!imageVariant) Beeps(ctx, 1, kShortBeepMs);
   s.autoProgramActive = 1;
   s.autoRunState = 100;
+  s.runStartedMs = ctx.clock.NowMs();
 
   const uint32_t mask = s.optionMask;
   const bool mtp = s.requestFrame.chipType() == kFrameMtp;
   bool failed = false;
   for (size_t i = 0; i < std::size(kAutoSteps) && !failed; ++i) {
     const AutoStep& step = kAutoSteps[i];
-    if (step.optionBit && !(mask & step.optionBit)) continue;
-    if (step.mtpOnly && !mtp) continue;
+    if (!StepRuns(step, mask, mtp)) continue;
     if (imageVariant && i > 0) ctx.clock.SleepMs(pause::kAutoStepMs);
     RunStep(ctx, imageVariant ? step.imageVariant : step.memoryVariant);
     failed = s.linkError != 0;
@@ -90,6 +82,7 @@ void CountOutcome(AppContext& ctx) {
     CountSuccess(ctx);
     Beeps(ctx, 1, kLongBeepMs);
   }
+  AppendRunRecord(ctx, !s.linkError);
   s.autoProgramActive = 0;
 }
 
@@ -142,6 +135,13 @@ constexpr Operation kOperations[] = {
 }  // namespace
 
 std::span<const Operation> Operations() { return kOperations; }
+
+std::span<const AutoStep> AutoSteps() { return kAutoSteps; }
+
+bool StepRuns(const AutoStep& step, uint32_t optionMask, bool mtp) {
+  if (step.optionBit && !(optionMask & step.optionBit)) return false;
+  return !step.mtpOnly || mtp;
+}
 
 const Operation* FindOperation(uint8_t identifier) {
   const auto* op = std::find_if(std::begin(kOperations), std::end(kOperations),

@@ -10,6 +10,8 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual uint64_t NowMs() = 0;
+  // The calendar time (milliseconds since 1970-01-01 UTC), for time stamps.
+  virtual int64_t UtcMs() = 0;
   virtual void SleepMs(uint32_t ms) = 0;
 };
 

@@ -48,7 +48,8 @@ int main() {
   RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  AppContext ctx{state, window, registry, clock, silent, silent, port, portMap, worker, programFolder};
+  MemoryRecordFile records;
+  AppContext ctx{state, window, registry, clock, silent, silent, port, portMap, worker, programFolder, records};
 
   // A chip selection as the window's start-up makes one: every frame then
   // names a chip type and a supply.

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   w.state.linkError = 0;
   FuzzPort port(data + 1, size - 1);
   kovra::AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                        w.dialogs, port,     w.portMap,  w.worker, w.programFolder};
+                        w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
   const bool faultCheck = (which & 0x10) != 0;
   switch (which % 6) {
     case 0:

@@ -75,7 +75,8 @@ struct SimWorld {
   RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, portMap, worker, programFolder};
+  MemoryRecordFile records;
+  AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, portMap, worker, programFolder, records};
 };
 
 }  // namespace kovra::test

@@ -61,7 +61,8 @@ struct TestWorld {
   RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
+  MemoryRecordFile records;
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder, records};
 };
 
 }  // namespace kovra::test

@@ -19,6 +19,9 @@ namespace kovra::test {
 class VirtualClock : public Clock {
  public:
   uint64_t NowMs() override { return now_.load() / 1000; }
+  // Virtual time starts at 2026-01-01T00:00:00Z.
+  int64_t UtcMs() override { return kEpochMs + static_cast<int64_t>(NowMs()); }
+  static constexpr int64_t kEpochMs = 1767225600000;
   void SleepMs(uint32_t ms) override { SleepUs(uint64_t{ms} * 1000); }
   void Advance(uint64_t ms) { SleepUs(ms * 1000); }
 

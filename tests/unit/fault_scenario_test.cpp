@@ -80,7 +80,7 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
     }
   };
   AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder};
+                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
 
   w.window.SetText(id::kFilePath, w.dir.Write("code.hex", test::SampleHex(0x400)));
   w.window.SetChecked(id::kDebugMode, c.imageVariant);

@@ -52,7 +52,7 @@ struct LinkIo : ::testing::Test {
   TestWorld w;
   ScriptedPort port{w.clock};
   AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder};
+                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
 };
 
 TEST_F(LinkIo, BulkTransfersUseTheirChunkSizes) {

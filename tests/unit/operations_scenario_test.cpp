@@ -30,7 +30,7 @@ struct Ops : test::SimWorld {
     ConnectNow();
   }
   AppContext Observed() {
-    return {state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
+    return {state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder, records};
   }
   void RunWith(AppContext& c, Op op) {
     StartOperation(c, op);

@@ -451,7 +451,7 @@ class Day {
   SimWorld w_;
   test::ObservedPort port_{w_.rig.port};
   AppContext ctx_{w_.state,   w_.window, w_.registry, w_.clock,  w_.sound,
-                  w_.dialogs, port_,     w_.portMap,  w_.worker, w_.programFolder};
+                  w_.dialogs, port_,     w_.portMap,  w_.worker, w_.programFolder, w_.records};
   Step step_{Act::kBlankCheck};
   bool struck_ = false;
   bool streaming_ = false;

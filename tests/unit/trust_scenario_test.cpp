@@ -48,7 +48,7 @@ struct Line : test::SimWorld {
   void NewBlankChip() { rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, 0x2000)); }
 
   ObservedPort port{rig.port};
-  AppContext ctx2{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
+  AppContext ctx2{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder, records};
 };
 
 TEST(Trust, UnconfirmedMemoryIsNeverProgrammed) {
@@ -241,7 +241,7 @@ TEST(Trust, DrainWaitIsArmedFirstAndBounded) {
     port.neverDrains = neverDrains;
     port.clock = &w.clock;
     AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                   w.dialogs, port,     w.portMap,  w.worker, w.programFolder};
+                   w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
     OnTimerTick(ctx);
     w.worker.WaitIdle();
     ASSERT_EQ(w.state.connected, 1) << w.Status();

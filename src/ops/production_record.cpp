@@ -1,0 +1,102 @@
+#include "ops/production_record.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "base/control_ids.h"
+#include "base/text_helpers.h"
+#include "image/code_image.h"
+#include "ops/operations.h"
+
+namespace kovra {
+namespace {
+
+void AppendField(std::string& row, std::string_view field) {
+  if (!row.empty()) row += ',';
+  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    row += field;
+    return;
+  }
+  row += '"';
+  for (char c : field) {
+    if (c == '"') row += '"';
+    row += c;
+  }
+  row += '"';
+}
+
+std::string Seconds(uint64_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu.%03u", static_cast<unsigned long long>(ms / 1000),
+                static_cast<unsigned>(ms % 1000));
+  return text;
+}
+
+std::string StepsRun(AppContext& ctx) {
+  const bool mtp = ctx.state.requestFrame.chipType() == kFrameMtp;
+  std::string steps;
+  for (const AutoStep& step : AutoSteps()) {
+    if (!StepRuns(step, ctx.state.optionMask, mtp)) continue;
+    if (!steps.empty()) steps += ',';
+    steps += step.name;
+  }
+  return steps;
+}
+
+}  // namespace
+
+std::string UtcTimestamp(int64_t utcMs) {
+  using namespace std::chrono;
+  const sys_seconds time = floor<seconds>(sys_time<milliseconds>(milliseconds(utcMs)));
+  const sys_days day = floor<days>(time);
+  const year_month_day date(day);
+  const hh_mm_ss clock(time - day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+std::string FormatRecordRow(const RunRecord& r) {
+  const std::string fields[] = {UtcTimestamp(r.utcMs),
+                                r.port,
+                                r.chip,
+                                r.codeFile,
+                                r.fileChecksum,
+                                r.memoryChecksum,
+                                r.steps,
+                                r.passed ? "pass" : "fail",
+                                r.status,
+                                Seconds(r.elapsedMs)};
+  std::string row;
+  for (const std::string& field : fields) AppendField(row, field);
+  return row + "\r\n";
+}
+
+RunRecord CurrentRunRecord(AppContext& ctx, bool passed) {
+  AppState& s = ctx.state;
+  MainWindow& w = ctx.window;
+  const int chip = w.ComboSelection(id::kChipCombo);
+  return {.utcMs = ctx.clock.UtcMs(),
+          .port = s.currentPortName,
+          .chip = chip < 0 ? std::string() : w.ComboItem(id::kChipCombo, chip),
+          .codeFile = w.GetText(id::kFilePath),
+          .fileChecksum = Hex4(SumImage(s, s.programStart, s.programEnd)),
+          .memoryChecksum = w.GetText(id::kChecksumField),
+          .steps = StepsRun(ctx),
+          .passed = passed,
+          .status = w.GetText(id::kStatusLine),
+          .elapsedMs = ctx.clock.NowMs() - s.runStartedMs};
+}
+
+void AppendRunRecord(AppContext& ctx, bool passed) {
+  const std::string path = ctx.state.recordPath;
+  if (path.empty()) return;
+  if (ctx.records.Append(path, kRecordHeader, FormatRecordRow(CurrentRunRecord(ctx, passed)))) return;
+  ctx.state.recordFailed = 1;
+  ctx.window.ShowMessageBox({kTextRecordFailed + path, "警 告", MbButtons::Ok, MbIcon::Warning});
+}
+
+}  // namespace kovra

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/app_context.h"
+
+namespace kovra {
+
+// One chip of a production run, as its record row says it.
+struct RunRecord {
+  int64_t utcMs = 0;
+  std::string port;
+  std::string chip;
+  std::string codeFile;
+  std::string fileChecksum;
+  std::string memoryChecksum;
+  std::string steps;  // the step names, comma-separated
+  bool passed = false;
+  std::string status;
+  uint64_t elapsedMs = 0;
+};
+
+// The record file's first line (RFC 4180 CSV, CRLF line ends).
+inline constexpr std::string_view kRecordHeader =
+    "time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s\r\n";
+
+inline constexpr const char* kTextRecordFailed = "生产记录写入失败!请检查记录文件是否可以写入:\n";
+
+// One CSV row, CRLF-terminated; fields quoted where CSV needs it.
+std::string FormatRecordRow(const RunRecord& record);
+// "2026-12-07T19:55:12Z".
+std::string UtcTimestamp(int64_t utcMs);
+
+// The record of the automatic run that just ended, taken from the window
+// and the state.
+RunRecord CurrentRunRecord(AppContext& ctx, bool passed);
+// Appends it to the record file, when one is named. A row that cannot be
+// written is reported and leaves recordFailed set.
+void AppendRunRecord(AppContext& ctx, bool passed);
+
+}  // namespace kovra

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <mutex>
+
+#include "platform/record_file.h"
+
+namespace kovra::win32 {
+
+// Each append opens the file, writes, flushes it to the disk and closes
+// it again, so nothing of a record waits in a buffer between chips.
+class Win32RecordFile : public RecordFile {
+ public:
+  bool Append(const std::string& path, std::string_view header, std::string_view rows) override;
+
+ private:
+  std::mutex mutex_;
+};
+
+}  // namespace kovra::win32
