@@ -1,5 +1,6 @@
-// kovra-cli: the code-file and chip-list side of the programmer host, for
-// scripts. Output is UTF-8, one "key: value" per line.
+// kovra-cli: the programmer host for scripts and production lines: code
+// files and chip lists, and one or many programmers driven at once.
+// Output is UTF-8, one "key: value" per line.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include "base/text_helpers.h"
 #include "chips/chip_list.h"
 #include "chips/target_rules.h"
+#include "cli/commands.h"
+#include "cli/station.h"
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
 #include "link/link_worker.h"
@@ -29,52 +32,40 @@
 namespace kovra {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
 constexpr const char* kUsage =
     "usage:\n"
     "  kovra-cli load FILE [--fill-zero] [--dump IMAGE.bin]\n"
     "  kovra-cli save-hex FILE START END OUT\n"
-    "  kovra-cli chips LISTFILE\n";
+    "  kovra-cli chips LISTFILE\n"
+    "  kovra-cli ports\n"
+    "  kovra-cli download FILE --port PORT [--chips LIST] [--chip NAME] [--expect-checksum HHHH]\n"
+    "  kovra-cli program FILE --port PORT [--port PORT ...] --chip NAME [--chips LIST]\n"
+    "            [--steps blank,erase,program,verify,smart,ldc,read-protect,write-protect]\n"
+    "            [--expect-checksum HHHH] [--record FILE.csv] [--count N]\n"
+    "  kovra-cli read-hex OUT.hex --port PORT [--start HHHH --end HHHH]\n"
+    "  kovra-cli offline-master FILE --port PORT --chip NAME [--chips LIST] [--expect-checksum HHHH]\n"
+    "PORT: a serial device (/dev/ttyUSB0, a pseudo-terminal) or COMn on Windows; auto: the first bridge port.\n";
 
-// Message boxes have no one to answer them here: they go to stderr and are
-// answered with their default button.
-class CliWindow : public HeadlessWindow {
- public:
-  MbAnswer ShowMessageBox(const MessageBoxRequest& request) override {
-    std::fprintf(stderr, "%s%s%s\n", request.caption.c_str(), request.caption.empty() ? "" : ": ",
-                 request.text.c_str());
-    return HeadlessWindow::ShowMessageBox(request);
-  }
-};
-
-class SilentSound : public Sound {
- public:
-  void Beep(uint32_t, uint32_t) override {}
-};
-
-// The save dialog's answer is the path given on the command line.
-class GivenPathDialogs : public FileDialogs {
- public:
-  std::optional<std::string> ChooseOpenFile(std::string_view) override { return path; }
-  std::optional<std::string> ChooseSaveFile(std::string_view) override { return path; }
-  std::optional<std::string> path;
-};
+// Message boxes have no one to read them here: they go to stderr.
+cli::StationOutput MessagesToStderr() {
+  return {.status = {}, .message = [](const std::string& caption, const std::string& text) {
+            std::fprintf(stderr, "%s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ", text.c_str());
+          }};
+}
 
 struct CliWorld {
   AppState state;
-  CliWindow window;
+  cli::StationWindow window{MessagesToStderr()};
   MemoryRegistry registry;
   SystemClock clock;
-  SilentSound sound;
-  GivenPathDialogs dialogs;
+  cli::Silence sound;
+  cli::GivenPathDialogs dialogs;
   NoSerialPort port;
   RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  AppContext ctx{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder};
+  MemoryRecordFile records;
+  AppContext ctx{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder, records};
 };
 
 void Print(std::string_view key, std::string_view value) {
@@ -83,7 +74,7 @@ void Print(std::string_view key, std::string_view value) {
 
 int Usage() {
   std::fputs(kUsage, stderr);
-  return kExitUsage;
+  return cli::kExitUsage;
 }
 
 // Runs the loader as the application does for a path in the path field.
@@ -121,15 +112,15 @@ int CmdLoad(const std::vector<std::string>& args) {
   CliWorld w;
   const bool loaded = Load(w, file, fillZero);
   Print("status", w.window.GetText(id::kStatusLine));
-  if (!loaded) return kExitFailed;
+  if (!loaded) return cli::kExitFailed;
   Print("start", w.window.GetText(id::kStartAddress));
   Print("end", w.window.GetText(id::kEndAddress));
   Print("checksum", w.window.GetText(id::kChecksumField));
   if (dump && !WriteImage(*dump, w.state.codeImage)) {
     std::fprintf(stderr, "cannot write %s\n", dump->c_str());
-    return kExitFailed;
+    return cli::kExitFailed;
   }
-  return kExitOk;
+  return cli::kExitOk;
 }
 
 std::optional<uint32_t> ParseAddress(const std::string& text) {
@@ -148,7 +139,7 @@ int CmdSaveHex(const std::vector<std::string>& args) {
   CliWorld w;
   if (!Load(w, args[0], false)) {
     Print("status", w.window.GetText(id::kStatusLine));
-    return kExitFailed;
+    return cli::kExitFailed;
   }
   w.state.programStart = *start;
   w.state.programEnd = *end;
@@ -157,7 +148,7 @@ int CmdSaveHex(const std::vector<std::string>& args) {
   ImageBlockSource image(w.state);
   SaveMemoryAsHex(w.ctx, image);
   Print("status", w.window.GetText(id::kStatusLine));
-  return w.state.linkError == 0 ? kExitOk : kExitFailed;
+  return w.state.linkError == 0 ? cli::kExitOk : cli::kExitFailed;
 }
 
 std::string OrDash(const std::string& field) { return field.empty() ? "-" : field; }
@@ -174,7 +165,7 @@ int CmdChips(const std::vector<std::string>& args) {
                 Hex4(ChipRomEnd(chip)).c_str());
   }
   std::printf("count: %u\n", state.chipCount);
-  return loaded ? kExitOk : kExitFailed;
+  return loaded ? cli::kExitOk : cli::kExitFailed;
 }
 
 int Run(const std::vector<std::string>& argv) {
@@ -183,6 +174,7 @@ int Run(const std::vector<std::string>& argv) {
   if (argv[0] == "load") return CmdLoad(args);
   if (argv[0] == "save-hex") return CmdSaveHex(args);
   if (argv[0] == "chips") return CmdChips(args);
+  if (const cli::LineCommand command = cli::FindLineCommand(argv[0])) return command(args);
   return Usage();
 }
 

@@ -15,7 +15,8 @@ set(cases
   "OS header on Linux|src/linux/port.cpp|#include <termios.h>|PASS"
   "Linux code in the logic|src/ops/op.cpp|#include \"linux/sysfs_port_map.h\"|FAIL"
   "command line on the logic|cli/main.cpp|#include \"app/startup.h\"|PASS"
-  "command line on Windows|cli/main.cpp|#include \"win32/main_dialog.h\"|FAIL"
+  "command line on a system|cli/system_windows.cpp|#include \"win32/win32_serial_port.h\"|PASS"
+  "Linux layer on the logic|src/linux/port.cpp|#include \"link/commands.h\"|FAIL"
   "simulator on the host|sim/device.cpp|#include \"link/commands.h\"|FAIL"
   "host on the simulator|src/ops/view.cpp|#include \"sim/device.h\"|FAIL")
 

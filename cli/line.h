@@ -1,0 +1,58 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/station.h"
+#include "platform/port_map.h"
+#include "platform/serial_port.h"
+
+namespace kovra::cli {
+
+// What one programmer's station runs on: its port, the map that says
+// whether the port is still there, and its time.
+struct StationPort {
+  std::string name;
+  SerialPort* serial;
+  PortMap* map;
+  Clock* clock;
+};
+
+// Where a production line's texts go. Each is called from the port's own
+// thread; the callee serialises.
+struct LineOutput {
+  // One finished chip: "port: P result: pass status: ...".
+  std::function<void(const std::string& line)> result;
+  // A port's status line changed; percent is -1 when the text names no
+  // address of the range.
+  std::function<void(const std::string& port, const std::string& text, int percent)> progress;
+  std::function<void(const std::string& port, const std::string& caption, const std::string& text)> message;
+  // Between chips: waits for the go-ahead; false stops the line.
+  std::function<bool()> nextChip;
+};
+
+struct LineSummary {
+  int passed = 0;
+  int failed = 0;
+  // The job cannot be done as asked; nothing was sent.
+  std::optional<std::string> refused;
+  // The code file's sum is not the golden checksum; nothing was sent.
+  std::optional<std::string> gate;
+  // Some chip's record row could not be written.
+  bool recordFailed = false;
+};
+
+// Programs `count` chips on every port, the ports at once: one station,
+// state record and link worker each. A port that fails or is unplugged
+// stops nothing on the others; it tries again (connect, download) for its
+// next chip.
+LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int count, RecordFile& records,
+                    const LineOutput& out);
+
+// How far a status text that ends in an address ("...,  地址: 01A00") has
+// come through 0..end; -1 for other texts.
+int ProgressPercent(const std::string& text, uint32_t end);
+
+}  // namespace kovra::cli

@@ -1,0 +1,222 @@
+#include "cli/station.h"
+
+#include <algorithm>
+
+#include "app/command_dispatch.h"
+#include "app/startup.h"
+#include "base/control_ids.h"
+#include "base/request_frame.h"
+#include "base/text_helpers.h"
+#include "chips/target_rules.h"
+#include "image/code_image.h"
+#include "image/code_loader.h"
+#include "link/programmer_link.h"
+#include "ops/download.h"
+#include "ops/offline_master.h"
+#include "ops/operations.h"
+#include "ops/run_operation.h"
+
+namespace kovra::cli {
+namespace {
+
+const AutoStep* FindStep(const std::string& name) {
+  for (const AutoStep& step : AutoSteps()) {
+    if (name == step.name) return &step;
+  }
+  return nullptr;
+}
+
+int OptionBox(uint32_t bit) {
+  for (const option::Box& box : option::kBoxes) {
+    if (box.bit == bit) return box.id;
+  }
+  return 0;
+}
+
+std::string StepNames() {
+  std::string names;
+  for (const AutoStep& step : AutoSteps()) names += std::string(names.empty() ? "" : ",") + step.name;
+  return names;
+}
+
+}  // namespace
+
+std::string Checksum(uint16_t value) { return Hex4(value); }
+
+void StationWindow::SetText(int id, std::string_view text) {
+  HeadlessWindow::SetText(id, text);
+  if (id == id::kStatusLine && output_.status) output_.status(std::string(text));
+}
+
+MbAnswer StationWindow::ShowMessageBox(const MessageBoxRequest& request) {
+  HeadlessWindow::ShowMessageBox(request);
+  if (output_.message) output_.message(request.caption, request.text);
+  if (request.buttons == MbButtons::YesNo) return answerYes_ ? MbAnswer::Yes : MbAnswer::No;
+  return DefaultAnswer(request);
+}
+
+Station::Station(SerialPort& serial, PortMap& portMap, Clock& clock, RecordFile& records, StationOutput output)
+    : window_(std::move(output)), ctx_{state_, window_, registry_, clock,          sound_, dialogs_,
+                                       serial, portMap, worker_,   programFolder_, records} {}
+
+std::optional<std::string> Station::Prepare(const std::string& port, const Job& job) {
+  job_ = job;
+  AppState& s = state_;
+  MainWindow& w = window_;
+  if (!InitializeWithChipList(ctx_, job.chipList) && !job.chip.empty()) {
+    return job.chipList + ": cannot be read or holds no chip";
+  }
+  s.currentPortName = port;
+  s.recordPath = job.recordPath;
+  // Nobody hears a buzzer here, and its beeps would cost each chip time.
+  w.SetChecked(id::kBuzzer, false);
+  OnCommandRequest(ctx_, id::kBuzzer, id::kGroupAux);
+  // The chips are programmed from the programmer's memory, never from the
+  // host's image.
+  w.SetChecked(id::kDebugMode, false);
+  OnCommandRequest(ctx_, id::kDebugMode, 0);
+
+  if (!job.chip.empty()) {
+    int entry = -1;
+    for (int i = 0; i < w.ComboCount(id::kChipCombo); ++i) {
+      if (ToUpperAscii(w.ComboItem(id::kChipCombo, i)) == ToUpperAscii(job.chip)) entry = i;
+    }
+    if (entry < 0) return "unknown chip " + job.chip + " (not in " + job.chipList + ")";
+    w.ComboSelect(id::kChipCombo, entry);
+    ApplyChipSelection(ctx_);
+  }
+
+  if (job.steps) {
+    std::vector<const AutoStep*> wanted;
+    for (const std::string& name : *job.steps) {
+      const AutoStep* step = FindStep(name);
+      if (!step) return "unknown step " + name + " (steps: " + StepNames() + ")";
+      wanted.push_back(step);
+    }
+    if (std::find(wanted.begin(), wanted.end(), FindStep("program")) == wanted.end()) {
+      return "the steps must include program";
+    }
+    for (const AutoStep& step : AutoSteps()) {
+      if (!step.optionBit) continue;
+      const int box = OptionBox(step.optionBit);
+      const bool on = std::find(wanted.begin(), wanted.end(), &step) != wanted.end();
+      const bool mtp = w.IsChecked(id::kChipMtp);
+      if (on && (!w.IsEnabled(box) || (step.mtpOnly && !mtp))) {
+        return std::string("step ") + step.name + " does not apply to " + (mtp ? "MTP" : "OTP") + " chips";
+      }
+      w.SetChecked(box, on);
+    }
+  }
+
+  if (job.codeFile.empty()) return std::nullopt;
+  w.SetText(id::kFilePath, job.codeFile);
+  LoadCodeFile(ctx_);
+  if (s.linkError) return job.codeFile + ": " + w.GetText(id::kStatusLine);
+  if (job.chip.empty()) return std::nullopt;
+  CaptureAddressRange(ctx_);
+  // A question here means the flags did not settle it: the answer is No.
+  window_.AnswerQuestions(false);
+  const bool accepted = ValidateTarget(ctx_);
+  window_.AnswerQuestions(true);
+  if (!accepted) {
+    const auto boxes = window_.MessageBoxes();
+    return boxes.empty() ? "the target checks refused the job" : boxes.back().text;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Station::FileGate() {
+  if (!job_.expectChecksum || job_.codeFile.empty()) return std::nullopt;
+  const uint16_t sum = SumImage(state_, 0, state_.programEnd);
+  if (sum == *job_.expectChecksum) return std::nullopt;
+  return "file checksum " + Checksum(sum) + " differs from the expected " + Checksum(*job_.expectChecksum);
+}
+
+void Station::OnWorker(const std::function<void()>& job) {
+  worker_.PostOperation(job);
+  worker_.WaitIdle();
+}
+
+bool Station::Connect() {
+  if (state_.connected) return true;
+  // Whatever programmer answers now may not be the one the code went to:
+  // its memory is confirmed again before a chip is programmed from it.
+  state_.codeLoaded = 0;
+  OnWorker([this] { kovra::Connect(ctx_); });
+  return state_.connected != 0;
+}
+
+Outcome Station::Ready(bool* downloaded) {
+  AppState& s = state_;
+  if (downloaded) *downloaded = false;
+  if (!Connect()) return {false, window_.GetText(id::kStatusLine)};
+  if (!s.codeLoaded) {
+    bool adopted = false;
+    OnWorker([this, &adopted] {
+      BuildRequestFrame(ctx_);
+      LoadCodeFile(ctx_);
+      adopted = !state_.linkError && AdoptMemoryHoldingImage(ctx_);
+    });
+    if (!adopted) {
+      if (downloaded) *downloaded = true;
+      StartOperation(ctx_, Op::kDownload);
+      worker_.WaitIdle();
+    }
+    if (!s.codeLoaded) return {false, window_.GetText(id::kStatusLine)};
+  }
+  if (job_.expectChecksum) {
+    const std::string memory = window_.GetText(id::kChecksumField);
+    if (memory != Checksum(*job_.expectChecksum)) {
+      // Nothing is programmed from a memory the gate refused.
+      s.codeLoaded = 0;
+      return {false, "memory checksum " + memory + " differs from the expected " + Checksum(*job_.expectChecksum)};
+    }
+  }
+  return {true, window_.GetText(id::kStatusLine)};
+}
+
+std::string Station::StatusOrLastMessage(const std::string& before, size_t boxesBefore) {
+  const std::string status = window_.GetText(id::kStatusLine);
+  const auto boxes = window_.MessageBoxes();
+  // A run refused before it started says why in a box only.
+  if (status == before && boxes.size() > boxesBefore) return boxes.back().text;
+  return status;
+}
+
+Outcome Station::ProgramChip() {
+  AppState& s = state_;
+  Outcome ready = Ready();
+  if (!ready.passed) return ready;
+  const uint32_t passedBefore = s.successCount;
+  const std::string before = window_.GetText(id::kStatusLine);
+  const size_t boxesBefore = window_.MessageBoxes().size();
+  OnCommandRequest(ctx_, id::kAutoProgram, id::kGroupOperations);
+  worker_.WaitIdle();
+  return {s.successCount != passedBefore, StatusOrLastMessage(before, boxesBefore)};
+}
+
+Outcome Station::SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end) {
+  if (!Connect()) return {false, window_.GetText(id::kStatusLine)};
+  window_.SetText(id::kStartAddress, Hex4(start));
+  window_.SetText(id::kEndAddress, Hex4(end));
+  dialogs_.path = path;
+  const std::string before = window_.GetText(id::kStatusLine);
+  const size_t boxesBefore = window_.MessageBoxes().size();
+  OnCommandRequest(ctx_, id::kSaveHex, id::kGroupFiles);
+  worker_.WaitIdle();
+  return {state_.linkError == 0, StatusOrLastMessage(before, boxesBefore)};
+}
+
+Outcome Station::MakeOfflineMaster() {
+  if (!Connect()) return {false, window_.GetText(id::kStatusLine)};
+  // The master downloads the code itself; the checks before it were made
+  // when the job was prepared.
+  StartOperation(ctx_, Op::kMakeMaster);
+  worker_.WaitIdle();
+  // Its own download confirmed the memory against the image, whose sum the
+  // preparation held against the golden checksum.
+  const std::string status = window_.GetText(id::kStatusLine);
+  return {state_.linkError == 0 && status == kTextMasterReady, status};
+}
+
+}  // namespace kovra::cli

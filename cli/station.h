@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/headless_window.h"
+#include "base/app_context.h"
+#include "link/link_worker.h"
+#include "platform/memory_registry.h"
+#include "platform/program_folder.h"
+
+namespace kovra::cli {
+
+// What the command line asks of every programmer.
+struct Job {
+  std::string codeFile;
+  std::string chipList;
+  std::string chip;                               // empty: the list's first row (no chip)
+  std::optional<std::vector<std::string>> steps;  // nullopt: what the chip's rules tick
+  std::optional<uint16_t> expectChecksum;         // the golden checksum
+  std::string recordPath;                         // empty: no record
+};
+
+struct Outcome {
+  bool passed = false;
+  std::string status;
+};
+
+// Where a station's texts go: its status line as it changes (progress),
+// and its message boxes.
+struct StationOutput {
+  std::function<void(const std::string& text)> status;
+  std::function<void(const std::string& caption, const std::string& text)> message;
+};
+
+// The window of a programmer without a screen. Questions are answered
+// Yes (the command line's flags are the operator's choice) unless the
+// station is checking the target, where a question means the flags did
+// not settle it.
+class StationWindow : public HeadlessWindow {
+ public:
+  explicit StationWindow(StationOutput output) : output_(std::move(output)) {}
+  void SetText(int id, std::string_view text) override;
+  MbAnswer ShowMessageBox(const MessageBoxRequest& request) override;
+  void AnswerQuestions(bool yes) { answerYes_ = yes; }
+
+ private:
+  StationOutput output_;
+  bool answerYes_ = true;
+};
+
+class Silence : public Sound {
+ public:
+  void Beep(uint32_t, uint32_t) override {}
+};
+
+// The save dialog's answer is the path given on the command line.
+class GivenPathDialogs : public FileDialogs {
+ public:
+  std::optional<std::string> ChooseOpenFile(std::string_view) override { return path; }
+  std::optional<std::string> ChooseSaveFile(std::string_view) override { return path; }
+  std::optional<std::string> path;
+};
+
+// One programmer on one port, with its own state record, window and link
+// worker: stations of a gang share nothing but the record file.
+class Station {
+ public:
+  Station(SerialPort& serial, PortMap& portMap, Clock& clock, RecordFile& records, StationOutput output);
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // Everything that needs no byte on the line: chip list, chip, steps, code
+  // file and the checks before programming. The reason when the job cannot
+  // be done as asked (nothing has been sent then).
+  std::optional<std::string> Prepare(const std::string& port, const Job& job);
+  // The golden checksum against the code file's sum over the download
+  // range: what differs, or nullopt when they agree (or none is expected).
+  std::optional<std::string> FileGate();
+  // Connects when not connected.
+  bool Connect();
+  // Connected, with the code confirmed in the programmer's memory (download
+  // skipped when it already holds it byte for byte) and the golden
+  // checksum met. `downloaded` tells whether it had to download.
+  Outcome Ready(bool* downloaded = nullptr);
+  // One automatic run on the chip in the socket.
+  Outcome ProgramChip();
+  // The programming memory start..end as Intel HEX.
+  Outcome SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end);
+  Outcome MakeOfflineMaster();
+
+  std::string Text(int id) { return window_.GetText(id); }
+  bool RecordFailed() const { return state_.recordFailed != 0; }
+
+ private:
+  // Runs `job` on the link worker and waits for it.
+  void OnWorker(const std::function<void()>& job);
+  std::string StatusOrLastMessage(const std::string& before, size_t boxesBefore);
+
+  Job job_;
+  AppState state_;
+  StationWindow window_;
+  MemoryRegistry registry_;
+  Silence sound_;
+  GivenPathDialogs dialogs_;
+  LinkWorker worker_;
+  FixedProgramFolder programFolder_;
+  AppContext ctx_;
+};
+
+// "1A2B" for 0x1A2B.
+std::string Checksum(uint16_t value);
+
+}  // namespace kovra::cli

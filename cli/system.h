@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/line.h"
+#include "platform/port_map.h"
+#include "platform/record_file.h"
+
+// What the command line needs from the system it runs on; one file per
+// system implements it.
+namespace kovra::cli {
+
+// The bridge's ports the system lists now, in its order.
+std::vector<BridgePort> BridgePorts();
+// Why `name` cannot be a programmer's port, found out without sending a
+// byte; nullopt when it can.
+std::optional<std::string> PortProblem(const std::string& name);
+// Equal for two names of the same port.
+std::string PortIdentity(const std::string& name);
+// The system's serial port for `name`, and a map that lists just that port
+// for as long as the system has it.
+struct SystemPort {
+  std::string name;
+  std::unique_ptr<SerialPort> serial;
+  std::unique_ptr<PortMap> map;
+
+  StationPort Station(Clock& clock) { return {name, serial.get(), map.get(), &clock}; }
+};
+SystemPort OpenSystemPort(const std::string& name);
+std::unique_ptr<RecordFile> SystemRecordFile();
+// The folder of the running executable (UTF-8); empty when unknown.
+std::string ExecutableFolder();
+bool ErrorIsTerminal();
+
+}  // namespace kovra::cli
