@@ -194,11 +194,17 @@ class Console {
     }
     std::fflush(stderr);
   }
-  // A line that wraps would break the redraw: at most 48 characters of text.
-  static std::string Shortened(const std::string& text) {
-    size_t characters = 0;
+  // A line that wraps would break the redraw: at most 50 columns of text,
+  // Chinese characters taking two. The download's hint to double-click
+  // the status line means nothing here.
+  static std::string Shortened(std::string text) {
+    if (text.starts_with("[") && text.find("] ") != std::string::npos) text.erase(0, text.find("] ") + 2);
+    size_t columns = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-      if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && ++characters > 48) return text.substr(0, i);
+      const auto byte = static_cast<unsigned char>(text[i]);
+      if ((byte & 0xC0) == 0x80) continue;
+      columns += byte >= 0xE0 ? 2 : 1;
+      if (columns > 50) return text.substr(0, i);
     }
     return text;
   }

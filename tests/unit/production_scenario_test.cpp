@@ -2,11 +2,16 @@
 // chip after chip with one button, in both variants of the automatic run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/command_dispatch.h"
+#include "app/settings.h"
 #include "base/control_ids.h"
+#include "base/program_key.h"
 #include "base/text_helpers.h"
 #include "chips/chip_list.h"
 #include "image/code_image.h"
+#include "ops/production_record.h"
 #include "support/sample_files.h"
 #include "support/sim_world.h"
 
@@ -144,6 +149,35 @@ INSTANTIATE_TEST_SUITE_P(
                    true,
                    true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The line's record from the window: one row a run, and only when the
+// settings name a file.
+TEST(ProductionRecord, TheWindowRecordsEachRunWhenTheSettingsNameAFile) {
+  Day d("KV86P48");
+  d.window.SetChecked(id::kDebugMode, false);
+  OnCommandRequest(d.ctx, id::kDebugMode, 0);
+  d.Button(id::kRefreshMemory, id::kGroupFiles);
+  d.InsertBlank(sim::ChipType::kOtp);
+  d.Button(id::kAutoProgram);
+  ASSERT_EQ(d.Status(), "自动编程已成功完成");
+  EXPECT_TRUE(d.records.Contents("C:\\line\\record.csv").empty());
+
+  d.registry.WriteString(Hive::kUser, kSettingsKey, "record", "C:\\line\\record.csv");
+  LoadSettings(d.ctx);
+  d.InsertBlank(sim::ChipType::kOtp);
+  d.Button(id::kAutoProgram);
+  d.Button(id::kAutoProgram);  // the same chip again: not blank
+  const std::string sum = Hex4(SumImage(d.state, 0, 0x17FF));
+  const std::string fields = ",COM5,KV86P48," + d.window.GetText(id::kFilePath) + "," + sum + "," + sum +
+                             ",\"blank,program,verify,read-protect\",";
+  const std::string text = d.records.Contents("C:\\line\\record.csv");
+  const size_t first = text.find("\r\n") + 2;
+  const size_t second = text.find("\r\n", first) + 2;
+  EXPECT_EQ(text.substr(0, first), kRecordHeader);
+  EXPECT_NE(text.find(fields + "pass,自动编程已成功完成,", first), std::string::npos) << text;
+  EXPECT_NE(text.find(fields + "fail,\"芯片不空, 在地址: 00000\",", second), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+}
 
 }  // namespace
 }  // namespace kovra
