@@ -1,7 +1,4 @@
-#include <io.h>
 #include <windows.h>
-
-#include <cstdio>
 
 #include "base/text_helpers.h"
 #include "cli/system.h"
@@ -86,6 +83,13 @@ std::unique_ptr<RecordFile> SystemRecordFile() { return std::make_unique<win32::
 
 std::string ExecutableFolder() { return win32::Win32ProgramFolder().Path().value_or(""); }
 
-bool ErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+// The progress lines redraw with escape sequences, which a console shows
+// only with its virtual terminal on.
+bool ErrorIsTerminal() {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(error, &mode)) return false;
+  return SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
 
 }  // namespace kovra::cli
