@@ -32,7 +32,6 @@ objcopy -I ihex -O binary "$repo/data/samples/demo.hex" sample.bin &&
   objcopy -I binary -O ihex code.bin code.hex || exit 1
 size=$(stat -c %s code.bin)
 sum=$(od -An -v -tu1 code.bin | awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%04X", s % 65536 }')
-header='time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s'
 passed_text=自动编程已成功完成
 
 status=0
@@ -106,31 +105,6 @@ check_memory() {
 
 check_wires() {
   for name; do check_wire_log "$name.wire" || status=1; done
-}
-
-# Reads a record file as RFC 4180 CSV: CRLF after every row, the last one
-# included; 10 fields a row (quoted commas count as text); the header once,
-# first. Prints each row's fields between tabs, unquoted, header left out.
-record_rows() {
-  perl -e '
-    local $/; binmode STDIN; my $d = <STDIN>; my $n = 0;
-    die "empty\n" if $d eq "";
-    die "the last row does not end in CRLF\n" unless $d =~ /\r\n\z/;
-    while ((pos($d) // 0) < length $d) {
-      my @f;
-      for (;;) {
-        if ($d =~ /\G"((?:[^"]|"")*)"/gc) { (my $v = $1) =~ s/""/"/g; push @f, $v }
-        else { $d =~ /\G([^",\r\n]*)/gc; push @f, $1 }
-        next if $d =~ /\G,/gc;
-        last if $d =~ /\G\r\n/gc;
-        die "row $n is broken at byte " . pos($d) . "\n";
-      }
-      die "row $n has " . @f . " fields\n" unless @f == 10;
-      my $row = join(",", @f);
-      die "row $n: no header first\n" if $n == 0 && $row ne $ARGV[0];
-      die "row $n is a second header\n" if $n > 0 && $row eq $ARGV[0];
-      print join("\t", @f), "\n" if $n++ > 0;
-    }' "$header" <"$1"
 }
 
 # --- one programmer: contents, record, wire
