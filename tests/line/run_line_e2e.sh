@@ -203,6 +203,10 @@ check_kill() {
   rows=$(record_rows record.csv) || fail "the record file the killed run left is broken"
   before=$(echo "$rows" | wc -l)
   [ "$before" -ge 2 ] || fail "the killed run recorded $before rows"
+  # Each chip had the same status as the last, and a reminder box about
+  # read protection: its result is still one line with its own status.
+  [ -z "$(grep -v "^port: ttyA result: \(pass status: $passed_text\|fail status: .\)" out)" ] ||
+    fail "result lines are not one line each with the chip's status"
 
   # The killed run's exclusive hold stays on the pseudo-terminal while the
   # simulator keeps its own side open (a real port is freed by its last
