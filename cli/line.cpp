@@ -6,6 +6,17 @@
 #include "base/text_helpers.h"
 
 namespace kovra::cli {
+namespace {
+
+// A chip's result is one line, whatever its status text holds.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return text;
+}
+
+}  // namespace
 
 int ProgressPercent(const std::string& text, uint32_t end) {
   constexpr size_t kDigits = 5;
@@ -50,7 +61,7 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
       threads.emplace_back([&, i] {
         outcomes[i] = stations[i]->ProgramChip();
         out.result("port: " + ports[i].name + " result: " + (outcomes[i].passed ? "pass" : "fail") +
-                   " status: " + outcomes[i].status);
+                   " status: " + OneLine(outcomes[i].status));
       });
     }
     for (std::thread& thread : threads) thread.join();

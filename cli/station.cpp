@@ -188,11 +188,13 @@ Outcome Station::ProgramChip() {
   Outcome ready = Ready();
   if (!ready.passed) return ready;
   const uint32_t passedBefore = s.successCount;
-  const std::string before = window_.GetText(id::kStatusLine);
+  // Emptied first: the last chip's status is often this one's too, and a
+  // run that never started is told by an unchanged line.
+  window_.HeadlessWindow::SetText(id::kStatusLine, "");
   const size_t boxesBefore = window_.MessageBoxes().size();
   OnCommandRequest(ctx_, id::kAutoProgram, id::kGroupOperations);
   worker_.WaitIdle();
-  return {s.successCount != passedBefore, StatusOrLastMessage(before, boxesBefore)};
+  return {s.successCount != passedBefore, StatusOrLastMessage("", boxesBefore)};
 }
 
 Outcome Station::SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end) {

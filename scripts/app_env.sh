@@ -112,6 +112,32 @@ check_wire_log() {
   return 1
 }
 
+RECORD_HEADER='time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s'
+# A production record file read as RFC 4180 CSV: CRLF after every row, the last
+# one included; 10 fields a row (quoted commas count as text); the header once,
+# first. Prints each row's fields between tabs, unquoted, header left out.
+record_rows() {
+  perl -e '
+    local $/; binmode STDIN; my $d = <STDIN>; my $n = 0;
+    die "empty\n" if $d eq "";
+    die "the last row does not end in CRLF\n" unless $d =~ /\r\n\z/;
+    while ((pos($d) // 0) < length $d) {
+      my @f;
+      for (;;) {
+        if ($d =~ /\G"((?:[^"]|"")*)"/gc) { (my $v = $1) =~ s/""/"/g; push @f, $v }
+        else { $d =~ /\G([^",\r\n]*)/gc; push @f, $1 }
+        next if $d =~ /\G,/gc;
+        last if $d =~ /\G\r\n/gc;
+        die "row $n is broken at byte " . pos($d) . "\n";
+      }
+      die "row $n has " . @f . " fields\n" unless @f == 10;
+      my $row = join(",", @f);
+      die "row $n: no header first\n" if $n == 0 && $row ne $ARGV[0];
+      die "row $n is a second header\n" if $n > 0 && $row eq $ARGV[0];
+      print join("\t", @f), "\n" if $n++ > 0;
+    }' "$RECORD_HEADER" <"$1"
+}
+
 # The kovra-sim options a drive script asks for on its first line
 # ("# sim: OPTIONS").
 sim_options() {

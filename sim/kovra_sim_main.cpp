@@ -221,13 +221,17 @@ class Simulator {
       if (master_ >= 0) wake = programmer_.NextWakeUs().value_or(UINT64_MAX);
       for (const auto& at : {unplugAt_, replugAt_})
         if (at) wake = std::min(wake, *at);
-      int timeoutMs = 1000;
-      if (wake != UINT64_MAX)
-        timeoutMs = wake <= now ? 0 : static_cast<int>(std::min<uint64_t>((wake - now + 999) / 1000, 1000));
+      // To the microsecond: waits rounded up to whole milliseconds sent the
+      // bytes in bursts a millisecond apart, and a burst a little late
+      // then overran the host's 2 ms gap between bytes of one answer.
+      uint64_t timeoutUs = 1'000'000;
+      if (wake != UINT64_MAX) timeoutUs = wake <= now ? 0 : std::min<uint64_t>(wake - now, 1'000'000);
+      const timespec timeout{static_cast<time_t>(timeoutUs / 1'000'000),
+                             static_cast<long>(timeoutUs % 1'000'000 * 1000)};
 
       pollfd fds[3] = {{signalPipe[0], POLLIN, 0}, {control_, POLLIN, 0}, {master_, POLLIN, 0}};
       if (!pending.empty()) fds[2].events |= POLLOUT;
-      if (poll(fds, 3, timeoutMs) < 0 && errno != EINTR) return;
+      if (ppoll(fds, 3, &timeout, nullptr) < 0 && errno != EINTR) return;
       if (fds[0].revents != 0) quit_ = true;
       if (control_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) ReadControl();
       if (master_ >= 0 && (fds[2].revents & POLLIN) != 0) {

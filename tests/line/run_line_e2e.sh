@@ -1,0 +1,269 @@
+#!/usr/bin/env bash
+# kovra-cli on a production line: kovra-sim programmers in real time on
+# pseudo-terminals, driven as an operator or a line script would.
+#
+#   tests/line/run_line_e2e.sh CHECK KOVRA_CLI KOVRA_SIM
+#
+# CHECK: one (one programmer: chip, memory, record, wire), gang (four at
+# once, one chip not blank, one unplugged mid-chip), kill (kovra-cli killed
+# mid-chip leaves whole record rows), refusals (bad input stopped before a
+# byte is sent). Work files stay in ./line_e2e/CHECK for a look afterwards.
+set -uo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+source "$repo/scripts/common.sh"
+source "$repo/scripts/app_env.sh"
+[ $# -eq 3 ] || { echo "usage: $0 one|gang|kill|refusals KOVRA_CLI KOVRA_SIM" >&2; exit 2; }
+check=$1
+cli=$(realpath "$2")
+sim=$(realpath "$3")
+work=$PWD/line_e2e/$check
+rm -rf "$work"
+mkdir -p "$work"
+# Short relative names: they are the port names in the output and record.
+cd "$work" || exit 1
+
+chip=KV86C08
+cp "$repo/data/samlist.txt" samlist.txt
+# The code: the sample's first KiB, as binary and as HEX, and its 16-bit
+# sum, all without kovra's own loader. Small: under load, each answer the
+# programmer streams is one more chance for a byte to come late.
+objcopy -I ihex -O binary "$repo/data/samples/demo.hex" sample.bin &&
+  head -c 1024 sample.bin >code.bin &&
+  objcopy -I binary -O ihex code.bin code.hex || exit 1
+size=$(stat -c %s code.bin)
+sum=$(od -An -v -tu1 code.bin | awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%04X", s % 65536 }')
+passed_text=自动编程已成功完成
+
+status=0
+fail() {
+  echo "FAILED: $*"
+  status=1
+}
+
+# Polls a command for up to SECONDS.
+wait_for() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    [ "$SECONDS" -ge "$deadline" ] && return 1
+    sleep 0.05
+  done
+}
+
+sims=()
+cleanup() {
+  [ -n "${cli_pid:-}" ] && kill "$cli_pid" 2>/dev/null
+  for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${sims[@]}"; do wait "$pid" 2>/dev/null; done
+}
+trap cleanup EXIT
+
+# A programmer named NAME: its port is ./NAME, its control FIFO NAME.ctl,
+# its wire log NAME.wire, its replies NAME.out. A blank 8 KiB OTP chip.
+start_sims() {
+  for name; do
+    "$sim" --timing real --chip otp --rom-size 0x2000 --link "$name" --control "$name.ctl" \
+      --log "$name.wire" >"$name.out" 2>&1 &
+    sims+=($!)
+  done
+  for name; do
+    wait_for 10 grep -qs 'kovra-sim: ready' "$name.out" || {
+      echo "kovra-sim $name did not start:"
+      cat "$name.out"
+      exit 1
+    }
+  done
+}
+
+# Sends one control command and waits for its reply.
+sim_do() {
+  local name=$1
+  shift
+  local before
+  before=$(wc -l <"$name.out")
+  timeout 5 sh -c 'echo "$1" >"$2"' _ "$*" "$name.ctl" &&
+    wait_for 5 sh -c '[ "$(wc -l <"$1")" -gt "$2" ]' _ "$name.out" "$before" &&
+    tail -n +"$((before + 1))" "$name.out" | grep -qx ok ||
+    fail "$name did not take '$*': $(tail -n +"$((before + 1))" "$name.out")"
+}
+
+# The chip in NAME's socket holds the code over its range, blank above.
+check_chip() {
+  local name=$1
+  sim_do "$name" save-chip "$name.chip"
+  cmp -s -n "$size" code.bin "$name.chip" || fail "$name: the chip does not hold the code"
+  [ "$(tail -c +"$((size + 1))" "$name.chip" | tr -d '\377' | wc -c)" -eq 0 ] ||
+    fail "$name: the chip is not blank above the code"
+}
+
+check_memory() {
+  local name=$1
+  sim_do "$name" save-memory "$name.memory" 0 "$((size - 1))"
+  cmp -s code.bin "$name.memory" || fail "$name: the programmer's memory does not hold the code"
+}
+
+check_wires() {
+  for name; do check_wire_log "$name.wire" || status=1; done
+}
+
+# --- one programmer: contents, record, wire
+check_one() {
+  start_sims ttyA
+  "$cli" program code.hex --port ttyA --chip "$chip" --chips samlist.txt --expect-checksum "$sum" \
+    --record record.csv >out 2>err
+  local rc=$?
+  [ "$rc" -eq 0 ] || fail "program exited $rc"
+  local want
+  want=$(printf 'port: ttyA result: pass status: %s\npassed: 1\nfailed: 0' "$passed_text")
+  [ "$(cat out)" = "$want" ] || fail "output differs:$(diff <(echo "$want") out)"
+  check_chip ttyA
+  check_memory ttyA
+  check_wires ttyA
+  local rows
+  rows=$(record_rows record.csv) || fail "record.csv is no good record"
+  [ "$(echo "$rows" | wc -l)" -eq 1 ] || fail "record.csv holds $(echo "$rows" | wc -l) rows, not 1"
+  echo "$rows" | awk -F'\t' -v chip="$chip" -v sum="$sum" '
+    !($1 ~ /^[0-9][0-9][0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z$/ && $2 == "ttyA" && $3 == chip &&
+      $4 == "code.hex" && $5 == sum && $6 == sum && $7 == "blank,program,verify,read-protect" &&
+      $8 == "pass" && $10 ~ /^[0-9]+\.[0-9]+$/) { bad = 1 }
+    END { exit bad }' || fail "the record row is not right: $rows"
+}
+
+# --- four at once, three chips each: ttyC's first chip is not blank; ttyD
+# is unplugged while it programs its first chip, stays away for the
+# second and is back for the third.
+check_gang() {
+  start_sims ttyA ttyB ttyC ttyD
+  head -c 16 /dev/zero >zeros.bin
+  sim_do ttyC load-chip zeros.bin
+  mkfifo go
+  "$cli" program code.hex --port ttyA --port ttyB --port ttyC --port ttyD --chip "$chip" --chips samlist.txt \
+    --expect-checksum "$sum" --record record.csv --count 3 <go >out 2>err &
+  cli_pid=$!
+  exec {go}>go
+  # The chip is being programmed once the program frame (0x0B) is out.
+  wait_for 30 grep -q 'host > frame 0x0B' ttyD.wire || fail "ttyD never started programming"
+  sim_do ttyD unplug
+  local results=0
+  for next in 2 3; do
+    results=$((results + 4))
+    wait_for 30 sh -c '[ "$(grep -c "^port: " out)" -ge "$1" ]' _ "$results" || fail "chips $((next - 1)) never finished"
+    check_chip ttyA
+    check_chip ttyB
+    for name in ttyA ttyB ttyC ttyD; do sim_do "$name" chip otp 0x2000; done
+    if [ "$next" -eq 3 ]; then
+      sim_do ttyD replug
+      wait_for 5 test -L ttyD || fail "ttyD did not come back"
+    fi
+    # The go-ahead only now: the line waits for it between chips.
+    echo >&"$go"
+  done
+  wait "$cli_pid"
+  local rc=$?
+  cli_pid=
+  exec {go}>&-
+  [ "$rc" -eq 1 ] || fail "program exited $rc, not 1"
+
+  local want='ttyA pass;ttyA pass;ttyA pass;ttyB pass;ttyB pass;ttyB pass;ttyC fail;ttyC pass;ttyC pass;ttyD fail;ttyD fail;ttyD pass;'
+  [ "$(sed -nE 's/^port: (tty.) result: (pass|fail) status: .*/\1 \2/p' out | sort | tr '\n' ';')" = "$want" ] ||
+    fail "the result lines are not right"
+  grep -q '^port: ttyC result: fail status: 芯片不空' out || fail "ttyC's failure does not say the chip is not blank"
+  [ "$(tail -n 2 out)" = "$(printf 'passed: 9\nfailed: 3')" ] || fail "the counts are not right"
+  for name in ttyA ttyB ttyC ttyD; do check_chip "$name"; done
+  check_wires ttyA ttyB ttyC ttyD
+  local rows
+  rows=$(record_rows record.csv) || fail "record.csv is no good record"
+  # ttyD's second chip fails before its automatic run or in it, as the
+  # unplug left the first: only a chip that got to its run has a row.
+  local recorded
+  recorded=$(echo "$rows" | cut -f2,8 | sort | tr '\t\n' ' ;')
+  [ "$recorded" = "$want" ] || [ "$recorded" = "${want/ttyD fail;ttyD fail;/ttyD fail;}" ] ||
+    fail "the record rows are not right: $(echo "$rows" | cut -f2,8,9 | tr '\n' ';')"
+}
+
+# --- kovra-cli killed while a chip is programmed
+check_kill() {
+  start_sims ttyA
+  # Chip after chip on the same OTP chip: programming the same code again
+  # passes, so the line goes on without anybody changing chips.
+  local args=(program code.hex --port ttyA --chip "$chip" --chips samlist.txt --steps program,verify
+    --record record.csv)
+  yes "" | head -n 1000 >lines
+  "$cli" "${args[@]}" --count 1000 <lines >out 2>err &
+  cli_pid=$!
+  wait_for 60 sh -c 'test -f record.csv && [ "$(grep -c . record.csv)" -ge 3 ]' || fail "no second row came"
+  local frames
+  frames=$(grep -c 'host > frame 0x0B' ttyA.wire)
+  wait_for 10 sh -c '[ "$(grep -c "host > frame 0x0B" ttyA.wire)" -gt "$1" ]' _ "$frames" ||
+    fail "no next chip started"
+  { kill -9 "$cli_pid" && wait "$cli_pid"; } 2>/dev/null
+  cli_pid=
+  local rows before
+  rows=$(record_rows record.csv) || fail "the record file the killed run left is broken"
+  before=$(echo "$rows" | wc -l)
+  [ "$before" -ge 2 ] || fail "the killed run recorded $before rows"
+  # Each chip had the same status as the last, and a reminder box about
+  # read protection: its result is still one line with its own status.
+  [ -z "$(grep -v "^port: ttyA result: \(pass status: $passed_text\|fail status: .\)" out)" ] ||
+    fail "result lines are not one line each with the chip's status"
+
+  # The killed run's exclusive hold stays on the pseudo-terminal while the
+  # simulator keeps its own side open (a real port is freed by its last
+  # close): a replug gives a fresh one.
+  sim_do ttyA unplug
+  wait_for 5 grep -q 'kovra-sim: unplugged' ttyA.out
+  sim_do ttyA replug
+  wait_for 5 test -L ttyA || fail "ttyA did not come back"
+  "$cli" "${args[@]}" >>out 2>>err
+  local rc=$?
+  # Pass or fail, it must have run and recorded its chip.
+  [ "$rc" -le 1 ] || fail "the run after the kill exited $rc: $(tail -n 1 err)"
+  rows=$(record_rows record.csv) || fail "the record file is broken after the second run"
+  [ "$(echo "$rows" | wc -l)" -eq $((before + 1)) ] || fail "the second run did not add one row"
+}
+
+# --- bad input: exit status 2 and not one frame on the line
+check_refusals() {
+  start_sims ttyA
+  : >plain
+  local cases=(
+    "--port plain --chip $chip code.hex"
+    "--port ttyA --port /dev/null --chip $chip code.hex"
+    "--port ttyA --port $(readlink ttyA) --chip $chip code.hex"
+    "--port ttyA --chip $chip --expect-checksum 12G4 code.hex"
+    "--port ttyA --chip KV99X99 code.hex"
+    "--port ttyA --chip $chip missing.hex"
+  )
+  local args rc
+  for c in "${cases[@]}"; do
+    read -ra args <<<"$c"
+    "$cli" program --chips samlist.txt --record record.csv "${args[@]}" >out 2>err
+    rc=$?
+    [ "$rc" -eq 2 ] || fail "$c: exit status $rc, not 2"
+    [ ! -s out ] || fail "$c: printed $(cat out)"
+    grep -q '^error: ' err || fail "$c: no error message"
+  done
+  [ ! -e record.csv ] || fail "a refused run made the record file"
+  # The line stays quiet even a moment later.
+  sleep 0.3
+  ! grep -q 'host >' ttyA.wire || fail "bytes were sent: $(grep 'host >' ttyA.wire | head -n 3)"
+}
+
+case $check in
+  one) check_one ;;
+  gang) check_gang ;;
+  kill) check_kill ;;
+  refusals) check_refusals ;;
+  *) echo "unknown check $check" >&2; exit 2 ;;
+esac
+if [ "$status" -eq 0 ]; then
+  echo "$check: passed"
+else
+  echo "--- output"; cat out
+  echo "--- stderr"; cat err
+  for log in *.wire; do
+    echo "--- $log, without the data"; grep -v '^            ' "$log" | cut -c1-100
+  done
+fi
+exit "$status"
