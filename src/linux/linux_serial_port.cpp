@@ -52,25 +52,25 @@ bool WaitReady(int fd, short events, Deadline end) {
   for (;;) {
     int waitMs = -1;
     if (end) {
-      const auto left = *end - Clock::now();
-      if (left <= Clock::duration::zero()) return false;
+      // Past the time-out a last look still counts: a byte that came while
+      // this thread waited for the processor came in time, and the
+      // system's driver would hand it over.
+      const auto left = std::max(*end - Clock::now(), Clock::duration::zero());
       waitMs = static_cast<int>(std::min<int64_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count(), INT_MAX));
     }
     pollfd p{fd, events, 0};
     const int ready = poll(&p, 1, waitMs);
     if (ready < 0 && errno != EINTR) return false;
     if (ready > 0) return (p.revents & events) != 0;
+    if (ready == 0 && waitMs == 0) return false;
   }
 }
 
-// Takes the tty's exclusive flock. False when another program holds the
-// tty: it made the tty exclusive (root opens it all the same) or holds
-// the flock.
-bool Claim(int fd) {
-  int exclusive = 0;
-  if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return false;
-  return flock(fd, LOCK_EX | LOCK_NB) == 0;
-}
+// Takes the tty's exclusive flock. False when another program holds it.
+// The tty's exclusive mode is no sign of a user: a program killed while it
+// held the port leaves it set as long as anybody else keeps the tty open,
+// while its flock went with it.
+bool Claim(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
 std::optional<speed_t> Speed(Baud baud) {
   switch (baud) {
