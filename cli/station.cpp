@@ -14,6 +14,7 @@
 #include "ops/download.h"
 #include "ops/offline_master.h"
 #include "ops/operations.h"
+#include "ops/production_record.h"
 #include "ops/run_operation.h"
 
 namespace kovra::cli {
@@ -185,16 +186,38 @@ std::string Station::StatusOrLastMessage(const std::string& before, size_t boxes
 
 Outcome Station::ProgramChip() {
   AppState& s = state_;
-  Outcome ready = Ready();
-  if (!ready.passed) return ready;
-  const uint32_t passedBefore = s.successCount;
-  // Emptied first: the last chip's status is often this one's too, and a
-  // run that never started is told by an unchanged line.
-  window_.HeadlessWindow::SetText(id::kStatusLine, "");
-  const size_t boxesBefore = window_.MessageBoxes().size();
-  OnCommandRequest(ctx_, id::kAutoProgram, id::kGroupOperations);
-  worker_.WaitIdle();
-  return {s.successCount != passedBefore, StatusOrLastMessage("", boxesBefore)};
+  // After a failed chip the programmer may have been unplugged, or swapped,
+  // without a command noticing yet: the link and the memory's code are
+  // established again before the next chip.
+  if (lastFailed_) s.connected = 0;
+  Outcome outcome = Ready();
+  const uint64_t startedBefore = s.runStartedMs;
+  if (outcome.passed) {
+    const uint32_t passedBefore = s.successCount;
+    // Emptied first: the last chip's status is often this one's too, and a
+    // run that never started is told by an unchanged line.
+    window_.HeadlessWindow::SetText(id::kStatusLine, "");
+    const size_t boxesBefore = window_.MessageBoxes().size();
+    OnCommandRequest(ctx_, id::kAutoProgram, id::kGroupOperations);
+    worker_.WaitIdle();
+    outcome = {s.successCount != passedBefore, StatusOrLastMessage("", boxesBefore)};
+  }
+  // A run records itself; a chip that never got one is recorded here, so
+  // that the record accounts for every chip.
+  if (s.runStartedMs == startedBefore) RecordChipNotRun(outcome.status);
+  lastFailed_ = !outcome.passed;
+  return outcome;
+}
+
+void Station::RecordChipNotRun(const std::string& why) {
+  if (state_.recordPath.empty()) return;
+  RunRecord record = CurrentRunRecord(ctx_, false);
+  record.steps.clear();
+  record.status = why;
+  record.elapsedMs = 0;
+  if (ctx_.records.Append(state_.recordPath, kRecordHeader, FormatRecordRow(record))) return;
+  state_.recordFailed = 1;
+  window_.ShowMessageBox({kTextRecordFailed + state_.recordPath, "警 告", MbButtons::Ok, MbIcon::Warning});
 }
 
 Outcome Station::SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end) {

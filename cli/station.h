@@ -86,7 +86,8 @@ class Station {
   // skipped when it already holds it byte for byte) and the golden
   // checksum met. `downloaded` tells whether it had to download.
   Outcome Ready(bool* downloaded = nullptr);
-  // One automatic run on the chip in the socket.
+  // One automatic run on the chip in the socket. A chip that gets none (no
+  // link, no confirmed code, the gate) has a record row saying why.
   Outcome ProgramChip();
   // The programming memory start..end as Intel HEX.
   Outcome SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end);
@@ -99,8 +100,10 @@ class Station {
   // Runs `job` on the link worker and waits for it.
   void OnWorker(const std::function<void()>& job);
   std::string StatusOrLastMessage(const std::string& before, size_t boxesBefore);
+  void RecordChipNotRun(const std::string& why);
 
   Job job_;
+  bool lastFailed_ = false;
   AppState state_;
   StationWindow window_;
   MemoryRegistry registry_;
