@@ -168,6 +168,14 @@ class Console {
     std::lock_guard lock(mutex_);
     Erase();
   }
+  // Between chips, for an operator at the terminal.
+  void AskForNextChips() {
+    std::lock_guard lock(mutex_);
+    Erase();
+    if (!terminal_) return;
+    std::fputs("next chips in the sockets: press Enter (end of input stops)\n", stderr);
+    std::fflush(stderr);
+  }
 
  private:
   void Above(FILE* stream, const std::string& line) {
@@ -225,7 +233,7 @@ LineOutput ToConsole(Console& console) {
                                 const std::string& text) { console.Message(port, caption, text); },
           .nextChip =
               [&console] {
-                console.Done();
+                console.AskForNextChips();
                 std::string line;
                 return static_cast<bool>(std::getline(std::cin, line));
               }};
