@@ -12,6 +12,7 @@
 #include "cli/line.h"
 #include "link/registry_port_map.h"
 #include "platform/record_file.h"
+#include "support/observed_port.h"
 #include "support/sample_files.h"
 #include "support/sim_serial_port.h"
 #include "support/virtual_clock.h"
@@ -27,24 +28,12 @@ constexpr const char* kChipList = "NOSELEC     OTP   0   VCC   5V   1\nKV86C08  
 // The host's side of a pseudo-terminal: a write returns as soon as the
 // bytes are handed over, the output counts as drained at once, and there
 // are no modem lines, so DSR reads as off.
-class PseudoTerminal : public SerialPort {
+class PseudoTerminal : public test::ObservedPort {
  public:
-  explicit PseudoTerminal(SerialPort& port) : port_(port) {}
-  bool Open(std::string_view name) override { return port_.Open(name); }
-  void Close() override { port_.Close(); }
-  bool IsOpen() const override { return port_.IsOpen(); }
-  bool SetQueues(uint32_t input, uint32_t output) override { return port_.SetQueues(input, output); }
-  bool SetTimeouts(const SerialTimeouts& timeouts) override { return port_.SetTimeouts(timeouts); }
-  bool Purge() override { return port_.Purge(); }
-  bool Configure(const SerialSettings& settings) override { return port_.Configure(settings); }
+  using ObservedPort::ObservedPort;
   bool GetModemStatus(uint32_t&) override { return false; }
-  bool ArmTransmitEmpty() override { return port_.IsOpen(); }
-  bool WaitTransmitEmpty(uint32_t) override { return port_.IsOpen(); }
-  size_t Write(const uint8_t* data, size_t count) override { return port_.Write(data, count); }
-  size_t Read(uint8_t* data, size_t count) override { return port_.Read(data, count); }
-
- private:
-  SerialPort& port_;
+  bool ArmTransmitEmpty() override { return IsOpen(); }
+  bool WaitTransmitEmpty(uint32_t) override { return IsOpen(); }
 };
 
 // One programmer as kovra-sim --timing real runs it: its answers at 38400

@@ -131,13 +131,6 @@ void Print(std::string_view key, std::string_view value) {
   std::fflush(stdout);
 }
 
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  return text;
-}
-
 // One progress line per port on a terminal's standard error, redrawn in
 // place; results and messages are written above it.
 class Console {

@@ -6,17 +6,12 @@
 #include "base/text_helpers.h"
 
 namespace kovra::cli {
-namespace {
-
-// A chip's result is one line, whatever its status text holds.
 std::string OneLine(std::string text) {
   for (char& c : text) {
     if (c == '\n' || c == '\r') c = ' ';
   }
   return text;
 }
-
-}  // namespace
 
 int ProgressPercent(const std::string& text, uint32_t end) {
   constexpr size_t kDigits = 5;

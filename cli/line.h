@@ -51,6 +51,10 @@ struct LineSummary {
 LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int count, RecordFile& records,
                     const LineOutput& out);
 
+// A text with its line breaks as spaces: a result or a progress line is
+// one line, whatever the status text or the message box holds.
+std::string OneLine(std::string text);
+
 // How far a status text that ends in an address ("...,  地址: 01A00") has
 // come through 0..end; -1 for other texts.
 int ProgressPercent(const std::string& text, uint32_t end);

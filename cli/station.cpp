@@ -42,8 +42,6 @@ std::string StepNames() {
 
 }  // namespace
 
-std::string Checksum(uint16_t value) { return Hex4(value); }
-
 void StationWindow::SetText(int id, std::string_view text) {
   HeadlessWindow::SetText(id, text);
   if (id == id::kStatusLine && output_.status) output_.status(std::string(text));
@@ -130,7 +128,7 @@ std::optional<std::string> Station::FileGate() {
   if (!job_.expectChecksum || job_.codeFile.empty()) return std::nullopt;
   const uint16_t sum = SumImage(state_, 0, state_.programEnd);
   if (sum == *job_.expectChecksum) return std::nullopt;
-  return "file checksum " + Checksum(sum) + " differs from the expected " + Checksum(*job_.expectChecksum);
+  return "file checksum " + Hex4(sum) + " differs from the expected " + Hex4(*job_.expectChecksum);
 }
 
 void Station::OnWorker(const std::function<void()>& job) {
@@ -167,21 +165,26 @@ Outcome Station::Ready(bool* downloaded) {
   }
   if (job_.expectChecksum) {
     const std::string memory = window_.GetText(id::kChecksumField);
-    if (memory != Checksum(*job_.expectChecksum)) {
+    if (memory != Hex4(*job_.expectChecksum)) {
       // Nothing is programmed from a memory the gate refused.
       s.codeLoaded = 0;
-      return {false, "memory checksum " + memory + " differs from the expected " + Checksum(*job_.expectChecksum)};
+      return {false, "memory checksum " + memory + " differs from the expected " + Hex4(*job_.expectChecksum)};
     }
   }
   return {true, window_.GetText(id::kStatusLine)};
 }
 
-std::string Station::StatusOrLastMessage(const std::string& before, size_t boxesBefore) {
+Outcome Station::Operate(int controlId, int parentId) {
+  // Emptied first: the last operation's status is often this one's too,
+  // and one refused before it started says why in a box only.
+  window_.HeadlessWindow::SetText(id::kStatusLine, "");
+  const size_t boxesBefore = window_.MessageBoxes().size();
+  OnCommandRequest(ctx_, controlId, parentId);
+  worker_.WaitIdle();
   const std::string status = window_.GetText(id::kStatusLine);
   const auto boxes = window_.MessageBoxes();
-  // A run refused before it started says why in a box only.
-  if (status == before && boxes.size() > boxesBefore) return boxes.back().text;
-  return status;
+  if (status.empty() && boxes.size() > boxesBefore) return {state_.linkError == 0, boxes.back().text};
+  return {state_.linkError == 0, status};
 }
 
 Outcome Station::ProgramChip() {
@@ -194,13 +197,8 @@ Outcome Station::ProgramChip() {
   const uint64_t startedBefore = s.runStartedMs;
   if (outcome.passed) {
     const uint32_t passedBefore = s.successCount;
-    // Emptied first: the last chip's status is often this one's too, and a
-    // run that never started is told by an unchanged line.
-    window_.HeadlessWindow::SetText(id::kStatusLine, "");
-    const size_t boxesBefore = window_.MessageBoxes().size();
-    OnCommandRequest(ctx_, id::kAutoProgram, id::kGroupOperations);
-    worker_.WaitIdle();
-    outcome = {s.successCount != passedBefore, StatusOrLastMessage("", boxesBefore)};
+    outcome = Operate(id::kAutoProgram, id::kGroupOperations);
+    outcome.passed = s.successCount != passedBefore;
   }
   // A run records itself; a chip that never got one is recorded here, so
   // that the record accounts for every chip.
@@ -225,11 +223,7 @@ Outcome Station::SaveMemoryHex(const std::string& path, uint32_t start, uint32_t
   window_.SetText(id::kStartAddress, Hex4(start));
   window_.SetText(id::kEndAddress, Hex4(end));
   dialogs_.path = path;
-  const std::string before = window_.GetText(id::kStatusLine);
-  const size_t boxesBefore = window_.MessageBoxes().size();
-  OnCommandRequest(ctx_, id::kSaveHex, id::kGroupFiles);
-  worker_.WaitIdle();
-  return {state_.linkError == 0, StatusOrLastMessage(before, boxesBefore)};
+  return Operate(id::kSaveHex, id::kGroupFiles);
 }
 
 Outcome Station::MakeOfflineMaster() {

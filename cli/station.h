@@ -99,7 +99,9 @@ class Station {
  private:
   // Runs `job` on the link worker and waits for it.
   void OnWorker(const std::function<void()>& job);
-  std::string StatusOrLastMessage(const std::string& before, size_t boxesBefore);
+  // Presses a button of the window and waits for what it started. The
+  // outcome's status is the status line, or the box that refused it.
+  Outcome Operate(int controlId, int parentId);
   void RecordChipNotRun(const std::string& why);
 
   Job job_;
@@ -113,8 +115,5 @@ class Station {
   FixedProgramFolder programFolder_;
   AppContext ctx_;
 };
-
-// "1A2B" for 0x1A2B.
-std::string Checksum(uint16_t value);
 
 }  // namespace kovra::cli

@@ -9,6 +9,7 @@
 #include <list>
 #include <mutex>
 
+#include "base/text_helpers.h"
 #include "cli/line.h"
 #include "link/registry_port_map.h"
 #include "ops/production_record.h"
@@ -146,7 +147,7 @@ TEST(Line, GangKeepsGoingPastAFailingAndAnUnpluggedProgrammer) {
     // Without the time stamp and the elapsed seconds.
     return row == rows.end() ? "" : row->substr(21, row->rfind(',') - 21);
   };
-  const std::string sum = cli::Checksum(SumOf(line.Code()));
+  const std::string sum = Hex4(SumOf(line.Code()));
   const std::string fields =
       "KV86P48," + line.job.codeFile + "," + sum + "," + sum + ",\"blank,program,verify,read-protect\",";
   EXPECT_EQ(rowOf("COM5"), "COM5," + fields + "pass,自动编程已成功完成");
@@ -185,8 +186,8 @@ TEST(Line, GoldenChecksumRefusesADifferentFileBeforeAnyByte) {
   line.job.expectChecksum = static_cast<uint16_t>(SumOf(line.Code()) + 1);
   const LineSummary summary = line.Run();
   ASSERT_TRUE(summary.gate.has_value());
-  EXPECT_EQ(*summary.gate, "file checksum " + cli::Checksum(SumOf(line.Code())) + " differs from the expected " +
-                               cli::Checksum(*line.job.expectChecksum));
+  EXPECT_EQ(*summary.gate, "file checksum " + Hex4(SumOf(line.Code())) + " differs from the expected " +
+                               Hex4(*line.job.expectChecksum));
   for (Bench& bench : line.benches) EXPECT_TRUE(bench.Codes().empty());
 
   line.job.expectChecksum = SumOf(line.Code());
