@@ -20,8 +20,9 @@ prepare_app_prefix() {
   [ -z "$KEEPER_FD" ] && exec {KEEPER_FD}> >(exec wine cmd >/dev/null 2>&1)
   substitute_fonts
   if [ "$fresh" = fresh ]; then
-    wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
-    wine reg delete "$USER_SETTINGS_KEY" /f >/dev/null 2>&1
+    # A new prefix has no such keys: nothing to delete is what fresh means.
+    wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1 || true
+    wine reg delete "$USER_SETTINGS_KEY" /f >/dev/null 2>&1 || true
   fi
   wine reg add "$SETTINGS_KEY" /v setup /t REG_SZ /d "$(winepath -w "$data")" /f >/dev/null 2>&1
 }
