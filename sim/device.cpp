@@ -22,12 +22,19 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-std::optional<uint8_t> Device::LineCounter::Pass(const WireFault& fault, uint8_t byte) {
+std::optional<uint8_t> Device::LineCounter::Pass(const WireFault& fault, uint8_t byte, uint64_t& delayUs) {
   const uint64_t index = seen++;
   if (fault.kind == WireFault::Kind::kNone || index < fault.after) return byte;
   if (fault.count != 0 && index >= fault.after + fault.count) return byte;
-  if (fault.kind == WireFault::Kind::kDrop) return std::nullopt;
-  return static_cast<uint8_t>(byte ^ 0x01);
+  switch (fault.kind) {
+    case WireFault::Kind::kDrop:
+      return std::nullopt;
+    case WireFault::Kind::kLate:
+      delayUs += WireFault::kLateUs;
+      return byte;
+    default:
+      return static_cast<uint8_t>(byte ^ 0x01);
+  }
 }
 
 Device::Device(const Timing& timing) : timing(timing), memory(kMemorySize, 0xFF) {}
@@ -37,9 +44,12 @@ Device::~Device() = default;
 uint64_t Device::HostWrite(const uint8_t* data, size_t count, uint64_t nowUs) {
   AdvanceTo(nowUs);
   const uint64_t start = std::max(now_, txFree_);
-  const auto arrival = [&](size_t bytes) { return timing.hostBytesOnWire ? start + timing.WireUs(bytes) : now_; };
+  uint64_t delay = 0;
+  const auto arrival = [&](size_t bytes) {
+    return (timing.hostBytesOnWire ? start + timing.WireUs(bytes) : now_) + delay;
+  };
   for (size_t i = 0; i < count; ++i) {
-    const std::optional<uint8_t> byte = toDevice_.Pass(faults_.toDevice, data[i]);
+    const std::optional<uint8_t> byte = toDevice_.Pass(faults_.toDevice, data[i], delay);
     if (byte && powered_) in_.push_back({arrival(i + 1), *byte});
   }
   txFree_ = arrival(count);
@@ -207,14 +217,16 @@ void Device::Send(Answer kind, std::vector<uint8_t> bytes, std::string what) {
   }
   FlushInput();
   bool damaged = false;
+  uint64_t delay = 0;
   const uint64_t start = std::max(now_, rxFree_);
   for (size_t i = 0; i < bytes.size(); ++i) {
-    const std::optional<uint8_t> byte = toHost_.Pass(faults_.toHost, bytes[i]);
+    const std::optional<uint8_t> byte = toHost_.Pass(faults_.toHost, bytes[i], delay);
     damaged = damaged || byte != bytes[i];
-    if (byte) out_.push_back({start + timing.WireUs(i + 1), *byte});
+    if (byte) out_.push_back({start + timing.WireUs(i + 1) + delay, *byte});
   }
-  rxFree_ = start + timing.WireUs(bytes.size());
+  rxFree_ = start + timing.WireUs(bytes.size()) + delay;
   if (damaged) what += " [damaged on the line]";
+  if (delay) what += " [late on the line]";
   Emit({now_, LogEntry::Kind::kToHost, std::move(what), std::move(bytes)});
 }
 

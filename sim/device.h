@@ -173,8 +173,9 @@ class Device {
   };
   struct LineCounter {
     uint64_t seen = 0;
-    // The byte as it leaves the damaged line, or nothing when it is lost.
-    std::optional<uint8_t> Pass(const WireFault& fault, uint8_t byte);
+    // The byte as it leaves the damaged line, or nothing when it is lost;
+    // `delayUs` grows by what a late byte adds to it and all behind it.
+    std::optional<uint8_t> Pass(const WireFault& fault, uint8_t byte, uint64_t& delayUs);
   };
 
   uint64_t RxTimer() const;

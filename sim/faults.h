@@ -6,10 +6,12 @@
 namespace kovra::sim {
 
 // Damage on one direction of the line: the first `after` bytes pass, then
-// `count` bytes (0: all that follow) are lost or have a bit flipped.
+// `count` bytes (0: all that follow) are lost, have a bit flipped, or come
+// kLateUs late (a USB bridge's burst), the bytes behind them too.
 // Counting starts when the fault is set.
 struct WireFault {
-  enum class Kind : uint8_t { kNone, kDrop, kCorrupt };
+  enum class Kind : uint8_t { kNone, kDrop, kCorrupt, kLate };
+  static constexpr uint64_t kLateUs = 10'000;
   Kind kind = Kind::kNone;
   uint64_t after = 0;
   uint64_t count = 0;
