@@ -151,16 +151,17 @@ Outcome Station::Ready(bool* downloaded) {
   if (!Connect()) return {false, window_.GetText(id::kStatusLine)};
   if (!s.codeLoaded) {
     bool adopted = false;
+    // The image loaded and checked when the job was prepared, never the
+    // file again: a file replaced meanwhile would reach some ports only.
     OnWorker([this, &adopted] {
       BuildRequestFrame(ctx_);
-      LoadCodeFile(ctx_);
-      adopted = !state_.linkError && AdoptMemoryHoldingImage(ctx_);
+      adopted = AdoptMemoryHoldingImage(ctx_);
+      if (adopted) return;
+      state_.operationCode() = static_cast<uint8_t>(Op::kDownload);
+      BuildRequestFrame(ctx_);
+      DownloadLoadedImage(ctx_);
     });
-    if (!adopted) {
-      if (downloaded) *downloaded = true;
-      StartOperation(ctx_, Op::kDownload);
-      worker_.WaitIdle();
-    }
+    if (downloaded) *downloaded = !adopted;
     if (!s.codeLoaded) return {false, window_.GetText(id::kStatusLine)};
   }
   if (job_.expectChecksum) {

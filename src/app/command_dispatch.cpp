@@ -7,6 +7,7 @@
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 #include "ops/code_view.h"
+#include "ops/download.h"
 #include "ops/run_operation.h"
 
 namespace kovra {
@@ -220,5 +221,7 @@ void OnWindowKeyDown(AppContext& ctx, int virtualKey) {
   if (virtualKey != kKeyF8) return;
   ctx.window.ShowMessageBox({"您好,谢谢您使用Lentaro正版软件.", "亲爱的用户:", MbButtons::Ok, MbIcon::None});
 }
+
+void OnWindowTimer(AppContext& ctx) { OnTimerTick(ctx, ReconfirmMemory); }
 
 }  // namespace kovra

@@ -22,5 +22,8 @@ bool OnCommandRequest(AppContext& ctx, int controlId, int parentId);
 void OnHotKey(AppContext& ctx, int virtualKey);
 // The window's own key handler: F8.
 void OnWindowKeyDown(AppContext& ctx, int virtualKey);
+// Every tick of the window's timers: supervision, and after a reconnect the
+// memory's code confirmed again.
+void OnWindowTimer(AppContext& ctx);
 
 }  // namespace kovra

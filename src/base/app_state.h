@@ -52,7 +52,13 @@ struct AppState {
   // only happens while busy is clear.
   uint32_t memoryStart = 0x0000;
   uint32_t memoryEnd = 0x1FFF;
+  // The worker, when a load or a chip copy gives the image its code: the
+  // last address of that code, which a programming range must reach.
+  uint32_t codeEnd = 0;
   Flag codeLoaded{0};
+  // Set when the link is lost while codeLoaded vouched for the memory: the
+  // programmer that answers next may be another, or its memory changed.
+  Flag memoryToReconfirm{0};
   Flag memoryRewritten{0};
 
   // Host code image.

@@ -1,5 +1,6 @@
 #include "chips/target_rules.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/control_ids.h"
@@ -39,6 +40,17 @@ bool Confirmed(MainWindow& w, std::string text, std::string caption, MbIcon icon
                                             .icon = icon,
                                             .defaultButton = 1});
   return answer == MbAnswer::Yes;
+}
+
+// A range that ends before the code does would program, verify and count
+// a chip that lacks the rest: never without the operator's word.
+bool RangeCoversCode(AppContext& ctx) {
+  const AppState& s = ctx.state;
+  if (s.programEnd >= s.codeEnd) return true;
+  return Confirmed(ctx.window,
+                   "编程终止地址 " + Hex4(s.programEnd) + " 之后还有代码(代码终止地址: " + Hex4(s.codeEnd) +
+                       "),\n这部分代码将不会被烧写和校验!\n是否继续?",
+                   "错误", MbIcon::Error);
 }
 
 }  // namespace
@@ -137,19 +149,22 @@ uint32_t ChipRomEnd(AppContext& ctx) {
 int CaptureAddressRange(AppContext& ctx) {
   MainWindow& w = ctx.window;
   AppState& s = ctx.state;
+  // The chips whose ROM ends beyond 7FFFH are programmed whole: the frame
+  // carries 24-bit addresses.
+  const uint32_t limit = std::max(kMaxProgramAddress, ChipRomEnd(ctx));
   uint32_t value = 0;
   if (!ReadAddressField(w, id::kStartAddress, value)) return -1;
   s.programStart = value;
-  if (s.programStart >= kMaxProgramAddress) {
-    s.programStart = kMaxProgramAddress;
-    w.SetText(id::kStartAddress, Hex4(kMaxProgramAddress));
+  if (s.programStart >= limit) {
+    s.programStart = limit;
+    w.SetText(id::kStartAddress, Hex4(limit));
   }
 
   if (!ReadAddressField(w, id::kEndAddress, value)) return -1;
   s.programEnd = value;
-  if (s.programEnd > kMaxProgramAddress) {
-    s.programEnd = kMaxProgramAddress;
-    w.SetText(id::kEndAddress, Hex4(kMaxProgramAddress));
+  if (s.programEnd > limit) {
+    s.programEnd = limit;
+    w.SetText(id::kEndAddress, Hex4(limit));
   }
   if (s.programStart >= s.programEnd) {
     s.programEnd = s.programStart;
@@ -171,7 +186,7 @@ bool ValidateTarget(AppContext& ctx) {
   }
 
   const int row = SelectedChipIndex(ctx);
-  if (row == 0) return true;
+  if (row == 0) return RangeCoversCode(ctx);
   const ChipRecord& chip = ctx.state.chipTable[static_cast<size_t>(row)];
 
   const bool wrongVdd = (w.IsChecked(id::kVcc50) && chip.vdd == "3V") || (w.IsChecked(id::kVcc33) && chip.vdd == "5V");
@@ -191,7 +206,7 @@ bool ValidateTarget(AppContext& ctx) {
                  "错误", MbIcon::Error)) {
     return false;
   }
-  return true;
+  return RangeCoversCode(ctx);
 }
 
 void ApplyVoltageRadio(AppContext& ctx, int controlId) {

@@ -9,7 +9,8 @@ namespace kovra {
 
 enum class ChipType { Otp, Mtp };
 
-// Highest address the programmer handles; the address range is clamped to it.
+// The address range is clamped to the selected chip's ROM end, and never
+// below this, so that a range beyond a small chip's ROM reaches its check.
 inline constexpr uint32_t kMaxProgramAddress = 0x7FFF;
 
 // Brings chip type, voltages, options and the end address in line with the
@@ -29,7 +30,8 @@ uint32_t ChipRomEnd(AppContext& ctx);
 int CaptureAddressRange(AppContext& ctx);
 
 // Checks before programming and before making an offline master; asks the
-// user where a mismatch may be intended. False: do not go on.
+// user where a mismatch may be intended (also a range that ends before the
+// code does). False: do not go on.
 bool ValidateTarget(AppContext& ctx);
 
 // Shows the voltage of the Vcc (116, 117) or Vpp (201, 202, 203) radio

@@ -272,6 +272,7 @@ void Finish(AppContext& ctx, Outcome outcome, uint32_t loadedEnd) {
   }
   state.programStart = 0;
   state.programEnd = loadedEnd - 1;
+  state.codeEnd = state.programEnd;
   ctx.window.SetText(id::kStatusLine, kLoadDone);
   ctx.window.SetText(id::kStartAddress, "0000");
   ctx.window.SetText(id::kEndAddress, NumberToText(state.programEnd, 16, 16, 4));

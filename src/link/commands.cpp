@@ -11,8 +11,6 @@
 namespace kovra {
 namespace {
 
-constexpr uint32_t kPageSize = 0x100;
-
 struct ProgressRule {
   uint8_t code;
   uint32_t pauseMs;
@@ -103,26 +101,37 @@ bool ReadRomOk(AppContext& ctx, size_t bufferSize, uint32_t tries) {
   return true;
 }
 
+bool PassesEnd(uint8_t code) { return code == cmd::kBlankCheck || code == cmd::kVerifyChip; }
+
 bool ProgressReached(uint8_t code, uint32_t address, uint32_t end) {
-  const bool passEnd = code == cmd::kBlankCheck || code == cmd::kVerifyChip;
-  return passEnd ? address > end : address >= end;
+  return PassesEnd(code) ? address > end : address >= end;
+}
+
+bool PlausibleProgress(uint8_t code, uint32_t address, uint32_t previous, uint32_t end) {
+  if (address <= previous) return false;
+  if (address <= end) return true;
+  return address == end + 1 || (!PassesEnd(code) && address == end);
 }
 
 uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_t end, const std::string& statusText) {
   const ProgressRule& rule = RuleFor(code);
   uint32_t last = rule.startsAtStart ? start : 0;
   if (ProgressReached(code, start, end)) return last;
+  // The programmer has done at least the first byte when it reports.
+  uint32_t previous = start;
   for (;;) {
     if (rule.pauseMs) ctx.clock.SleepMs(rule.pauseMs);
     const uint32_t address = ReadProgressAddress(ctx);
     if (ctx.state.linkError) return last;
-    // The programmer never reports more than a page past the end: such an
-    // address is a damaged answer, and taken as such it would pass a blank
-    // check or a verify that never reached the end.
-    if (address > end + kPageSize) {
+    // Space parity sees no flipped data bit, and a blank check or a verify
+    // has no closing answer: a damaged address taken as such would pass a
+    // chip the programmer never finished. An address out of the walk's
+    // shape is damage, and a repeated one no progress.
+    if (!PlausibleProgress(code, address, previous, end)) {
       ctx.state.linkError = 1;
       return last;
     }
+    previous = address;
     last = address;
     ctx.window.SetText(id::kStatusLine, statusText + ",  地址: " + Hex5(last));
     if (ProgressReached(code, last, end)) return last;

@@ -52,17 +52,28 @@ void Connect(AppContext& ctx) {
   if (candidate) s.currentPortName = *candidate;
 }
 
-void SuperviseLink(AppContext& ctx) {
+void DropLink(AppContext& ctx) {
+  AppState& s = ctx.state;
+  s.connected = 0;
+  s.linkReady = 0;
+  // In debug mode the chips are programmed from the image, not the memory.
+  if (s.codeLoaded && !ctx.window.IsChecked(id::kDebugMode)) {
+    s.codeLoaded = 0;
+    s.memoryToReconfirm = 1;
+  }
+}
+
+void SuperviseLink(AppContext& ctx, AfterReconnect afterReconnect) {
   AppState& s = ctx.state;
   if (!s.connected) {
     s.quietConnect = 1;
     Connect(ctx);
+    if (s.connected && afterReconnect) afterReconnect(ctx);
     return;
   }
   if (IsPortPresent(ctx)) return;
   s.linkError = 1;
-  s.connected = 0;
-  s.linkReady = 0;
+  DropLink(ctx);
   ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::Ok, MbIcon::Warning});
   ctx.window.SetText(id::kStatusLine, kTextReconnecting);
 }
@@ -73,7 +84,7 @@ void ConnectAtStartup(AppContext& ctx) {
   Connect(ctx);
 }
 
-void OnTimerTick(AppContext& ctx) {
+void OnTimerTick(AppContext& ctx, AfterReconnect afterReconnect) {
   AppState& s = ctx.state;
   if (!s.firstTickDone) {
     s.firstTickDone = 1;
@@ -83,7 +94,7 @@ void OnTimerTick(AppContext& ctx) {
     ctx.window.SetTimer(kMainTimer, kTickMs);
     return;
   }
-  if (!s.busy) ctx.worker.PostSupervision([&ctx] { SuperviseLink(ctx); });
+  if (!s.busy) ctx.worker.PostSupervision([&ctx, afterReconnect] { SuperviseLink(ctx, afterReconnect); });
 }
 
 }  // namespace kovra

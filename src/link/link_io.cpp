@@ -73,7 +73,16 @@ void ReadAnswer(AppContext& ctx, uint8_t* buffer, size_t size, size_t count, uin
     ctx.state.linkError = 1;
     return;
   }
-  if (count >= 2 && size >= 2) ctx.port.Read(buffer + 1, std::min(count, size) - 1);
+  // A USB bridge hands bytes over in bursts: the rest of an answer may come
+  // later than the gap between bytes allows. Only a read that brings
+  // nothing in the port's whole time-out ends the answer short; a byte left
+  // behind would fail this answer and spoil the next.
+  const size_t want = std::min(count, size);
+  for (size_t have = 1; have < want;) {
+    const size_t n = ctx.port.Read(buffer + have, want - have);
+    if (n == 0) break;
+    have += n;
+  }
 }
 
 void BuildRequestFrame(AppContext& ctx) {
@@ -122,8 +131,7 @@ bool CheckConnection(AppContext& ctx) {
   AppState& s = ctx.state;
   if (!IsPortPresent(ctx)) {
     s.linkError = 1;
-    s.connected = 0;
-    s.linkReady = 0;
+    DropLink(ctx);
     // A pulled cable is no chip failure.
     s.autoRunState = 0;
     if (s.operationCode() != kConnectProbe) {
@@ -141,8 +149,7 @@ bool CheckConnection(AppContext& ctx) {
     }
   }
   s.linkError = 1;
-  s.connected = 0;
-  s.linkReady = 0;
+  DropLink(ctx);
   s.autoRunState = 0;
   ctx.window.SetTimer(kRetryTimer, kTickMs);
   ctx.window.SetText(id::kStatusLine, kTextLinkError);

@@ -55,10 +55,15 @@ bool ConfirmAutoOptions(AppContext& ctx);
 
 // Connect and supervision.
 void Connect(AppContext& ctx);
-void SuperviseLink(AppContext& ctx);
+// The link is gone: not connected, and in normal mode the memory's code is
+// to be confirmed again once a programmer answers.
+void DropLink(AppContext& ctx);
+// What runs on the link worker once supervision has connected again.
+using AfterReconnect = void (*)(AppContext& ctx);
+void SuperviseLink(AppContext& ctx, AfterReconnect afterReconnect = nullptr);
 // The first connect, with messages.
 void ConnectAtStartup(AppContext& ctx);
 // Every tick of any of the window's timers.
-void OnTimerTick(AppContext& ctx);
+void OnTimerTick(AppContext& ctx, AfterReconnect afterReconnect = nullptr);
 
 }  // namespace kovra

@@ -1,6 +1,7 @@
 #include "ops/download.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "base/control_ids.h"
@@ -35,7 +36,14 @@ void DownloadImage(AppContext& ctx) {
     return;
   }
   s.memoryRewritten = 0;
+  DownloadLoadedImage(ctx);
+}
 
+void DownloadLoadedImage(AppContext& ctx) {
+  AppState& s = ctx.state;
+  s.linkError = 0;
+  s.programStart = 0;
+  s.programEnd = s.codeEnd;
   if (DebugMode(ctx)) {
     s.memoryStart = s.programStart;
     s.codeLoaded = 1;
@@ -47,7 +55,6 @@ void DownloadImage(AppContext& ctx) {
 
   ResetRequestFrame(ctx);
   const uint16_t sum = SumImage(s, 0, s.programEnd);
-  s.programStart = 0;
   SetFrameChecksum(s, sum);
   if (!SendCommand(ctx, cmd::kInitMemory)) return;
   Status(ctx, "正在初始化编程存储器,该过程约需几秒时间,请耐心等候......");
@@ -74,7 +81,18 @@ void DownloadImage(AppContext& ctx) {
   ctx.clock.SleepMs(pause::kAfterDownloadMs);
   ShowLoadedRange(ctx);
   MemoryChecksum(ctx);
-  if (!s.linkError) s.codeLoaded = 1;
+  if (s.linkError) return;
+  // Exchanged bytes, or bit flips that cancel out, keep a 16-bit sum: every
+  // chip would be programmed from that memory and verified against it.
+  const std::string checksumText = ctx.window.GetText(id::kStatusLine);
+  if (const std::optional<uint32_t> differs = FirstMemoryDifference(ctx, s.programEnd)) {
+    // A read that failed has said so.
+    if (!s.linkError) Status(ctx, "编程内存与代码文件不符,在地址: " + Hex5(*differs) + "!请尝试重新下载该代码");
+    s.linkError = 1;
+    return;
+  }
+  Status(ctx, checksumText);
+  s.codeLoaded = 1;
 }
 
 void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
@@ -126,23 +144,34 @@ void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
   Status(ctx, kTextLinkError);
 }
 
+std::optional<uint32_t> FirstMemoryDifference(AppContext& ctx, uint32_t last) {
+  AppState& s = ctx.state;
+  std::vector<uint8_t> buffer(sizes::kReadback);
+  for (uint32_t address = 0; address <= last;) {
+    Status(ctx, std::string(kTextComparingMemory) + ",  地址: " + Hex5(address));
+    const uint32_t blockEnd = std::min(address + sizes::kReadbackBlock - 1, last);
+    ReadBlock(ctx, cmd::kReadMemoryBlock, buffer.data(), buffer.size(), address, blockEnd);
+    if (s.linkError) return address;
+    const auto [mine, theirs] =
+        std::mismatch(buffer.begin(), buffer.begin() + (blockEnd - address + 1), s.codeImage.begin() + address);
+    if (mine != buffer.begin() + (blockEnd - address + 1)) {
+      return address + static_cast<uint32_t>(mine - buffer.begin());
+    }
+    address = blockEnd + 1;
+  }
+  return std::nullopt;
+}
+
 bool AdoptMemoryHoldingImage(AppContext& ctx) {
   AppState& s = ctx.state;
   // A 16-bit sum is no proof: other code with the same sum would be
   // programmed and verified against. Only the bytes themselves are.
-  std::vector<uint8_t> buffer(sizes::kReadback);
-  for (uint32_t address = 0; address <= s.programEnd;) {
-    Status(ctx, std::string(kTextComparingMemory) + ",  地址: " + Hex5(address));
-    const uint32_t blockEnd = std::min(address + sizes::kReadbackBlock - 1, s.programEnd);
-    ReadBlock(ctx, cmd::kReadMemoryBlock, buffer.data(), buffer.size(), address, blockEnd);
-    if (s.linkError ||
-        !std::equal(buffer.begin(), buffer.begin() + (blockEnd - address + 1), s.codeImage.begin() + address)) {
-      s.linkError = 0;
-      return false;
-    }
-    address = blockEnd + 1;
+  if (FirstMemoryDifference(ctx, s.codeEnd)) {
+    s.linkError = 0;
+    return false;
   }
   s.programStart = 0;
+  s.programEnd = s.codeEnd;
   s.memoryStart = 0;
   s.memoryEnd = s.programEnd;
   ShowLoadedRange(ctx);
@@ -151,6 +180,26 @@ bool AdoptMemoryHoldingImage(AppContext& ctx) {
   Status(ctx, "编程内存检查和 =  " + sum);
   s.codeLoaded = 1;
   return true;
+}
+
+void ReconfirmMemory(AppContext& ctx) {
+  AppState& s = ctx.state;
+  if (!s.memoryToReconfirm) return;
+  if (DebugMode(ctx)) {
+    s.memoryToReconfirm = 0;
+    return;
+  }
+  s.busy = 1;
+  ctx.window.RefreshCursor();
+  ResetRequestFrame(ctx);
+  const bool same = AdoptMemoryHoldingImage(ctx);
+  // A link lost again meanwhile leaves it for the next reconnect.
+  if (s.connected) {
+    s.memoryToReconfirm = 0;
+    if (!same) Status(ctx, "编程器内存中的代码已改变,请重新下载代码");
+  }
+  s.busy = 0;
+  ctx.window.RefreshCursor();
 }
 
 }  // namespace kovra

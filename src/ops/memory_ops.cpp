@@ -164,6 +164,7 @@ void CopyChipToMemory(AppContext& ctx) {
     result += "XXXX";
   } else {
     s.codeLoaded = 1;
+    s.codeEnd = s.programEnd;
     result += Hex4(word);
     ctx.window.SetText(id::kChecksumField, Hex4(word));
   }
@@ -198,6 +199,7 @@ void CopyChipToImage(AppContext& ctx) {
     s.memoryStart = s.programStart;
     s.memoryEnd = s.programEnd;
     s.codeLoaded = 1;
+    s.codeEnd = s.programEnd;
     const std::string sum = Hex4(SumImage(s, s.programStart, s.programEnd));
     result += sum;
     ctx.window.SetText(id::kChecksumField, sum);

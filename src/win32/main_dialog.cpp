@@ -107,7 +107,7 @@ INT_PTR CMainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return FALSE;
 
     case WM_TIMER:
-      OnTimerTick(ctx_);
+      OnWindowTimer(ctx_);
       window_.RepaintStatusIfStale(s.linkError != 0);
       return Answer(0);
 

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/command_dispatch.h"
 #include "app/headless_window.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -41,12 +42,12 @@ struct SimWorld {
   std::string Status() { return window.GetText(id::kStatusLine); }
   // The first connect, as the first timer tick runs it.
   void ConnectNow() {
-    OnTimerTick(ctx);
+    OnWindowTimer(ctx);
     worker.WaitIdle();
   }
   // One later tick: a supervision pass while nothing is busy.
   void Tick() {
-    OnTimerTick(ctx);
+    OnWindowTimer(ctx);
     worker.WaitIdle();
   }
   // Starts an operation as a button does and waits until it has ended.

@@ -78,7 +78,11 @@ TEST(Download, PacesEveryPageBoundary) {
     expected.push_back(page + 0xF8);
   }
   EXPECT_EQ(pausedBefore, expected);
-  EXPECT_EQ(w.Codes(), (std::vector<uint8_t>{kConnectProbe, cmd::kInitMemory, cmd::kDownload, cmd::kMemoryChecksum}));
+  // The memory checksum, then the memory read back in blocks of 1 KiB.
+  std::vector<uint8_t> codes{kConnectProbe, cmd::kInitMemory, cmd::kDownload, cmd::kMemoryChecksum};
+  codes.insert(codes.end(), 8, cmd::kReadMemoryBlock);
+  EXPECT_EQ(w.Codes(), codes);
+  EXPECT_EQ(w.Status(), "编程内存检查和 =  " + w.window.GetText(id::kChecksumField));
   EXPECT_TRUE(w.rig.Violations().empty());
 }
 

@@ -197,20 +197,40 @@ TEST(Trust, CodeBeyondFfffDownloadsAndIsConfirmed) {
   EXPECT_TRUE(l.rig.Violations().empty());
 }
 
-// A programmer that stops at address 0 of a blank chip, its last address
-// damaged by one bit on the way: 010000H would pass the verify.
+// One flipped bit in a verify's last progress address: space parity cannot
+// see it, and no closing answer follows. Taken as such it would pass a chip
+// the programmer stopped on.
 TEST(Trust, DamagedProgressAddressNeverPassesAChip) {
-  Line l;
-  l.Download();
-  l.NewBlankChip();
-  l.port.onFrame = [&](uint8_t code) {
-    if (code != cmd::kVerifyChip) return;
-    // Frame answer (21) and acknowledgement (2), then the address's high byte.
-    l.rig.programmer.UpdateFaults([](sim::Faults& f) { f.toHost = {sim::WireFault::Kind::kCorrupt, 23, 1}; });
+  struct Case {
+    const char* what;
+    uint32_t codeSize;
+    uint32_t differsAt;    // the chip holds the code up to here
+    uint64_t damagedByte;  // counted from the frame answer (21) and acknowledgement (2)
+    const char* status;
   };
-  l.Press(id::kVerifyChip, id::kGroupOperations);
-  EXPECT_EQ(l.Status(), "校验芯片失败! 在地址: 00000");
-  EXPECT_EQ(l.state.linkError, 1);
+  const Case cases[] = {
+      {"high byte: 000000H read as 010000H", 0x1800, 0, 23, "校验芯片失败! 在地址: 00000"},
+      {"middle byte: 001220H read as 001320H, within a page of the end", 0x1240, 0x1220, 24,
+       "校验芯片失败! 在地址: 00000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Line l(c.codeSize);
+    l.Download();
+    sim::Chip chip = sim::Chip::Blank(sim::ChipType::kOtp, 0x2000);
+    const std::vector<uint8_t> code = l.rig.programmer.ReadMemory(0, c.differsAt);
+    std::copy(code.begin(), code.end(), chip.rom.begin());
+    l.rig.programmer.SetChip(chip);
+    l.port.onFrame = [&](uint8_t code) {
+      if (code != cmd::kVerifyChip) return;
+      l.rig.programmer.UpdateFaults([&](sim::Faults& f) {
+        f.toHost = {sim::WireFault::Kind::kCorrupt, c.damagedByte, 1};
+      });
+    };
+    l.Press(id::kVerifyChip, id::kGroupOperations);
+    EXPECT_EQ(l.Status(), c.status);
+    EXPECT_EQ(l.state.linkError, 1);
+  }
 }
 
 // A port whose drain event never comes still gets every exchange done, at
@@ -240,8 +260,8 @@ TEST(Trust, DrainWaitIsArmedFirstAndBounded) {
     DrainPort port(w.rig.port);
     port.neverDrains = neverDrains;
     port.clock = &w.clock;
-    AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                   w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
+    AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                   port,    w.portMap, w.worker,   w.programFolder, w.records};
     OnTimerTick(ctx);
     w.worker.WaitIdle();
     ASSERT_EQ(w.state.connected, 1) << w.Status();
