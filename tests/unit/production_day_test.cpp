@@ -1,12 +1,16 @@
 // A random production day against the simulated programmer, in virtual
 // time: operations in any order (downloads, damaged and interrupted ones,
 // memory initialisation, chip copies, automatic runs, single chip steps,
-// offline masters), with programmer faults, line damage and unplugging at
-// any command. After every step the line's promises must hold: a success
-// means the chip holds the code the operator chose, a failure is counted
-// only for a chip, no configuration describes a half-written memory, and
-// the programmer saw no misuse. A failing seed prints the shortest sequence
-// of steps that still fails.
+// offline masters, another chip chosen, the programmer unplugged and its
+// memory changed elsewhere), with programmer faults, line damage (also
+// damage that keeps a 16-bit sum, late bytes and damaged progress
+// addresses) and unplugging at any command. After every step the line's
+// promises must hold: a success means the chip holds the code the operator
+// chose over the whole code, a master's configuration covers the whole
+// code, a late byte fails no good chip, a failure is counted only for a
+// chip, no configuration describes a half-written memory, and the
+// programmer saw no misuse. A failing seed prints the shortest sequence of
+// steps that still fails.
 //
 // KOVRA_DAY_SEEDS=N runs N seeds more (a soak run).
 #include <gtest/gtest.h>
@@ -21,6 +25,8 @@
 
 #include "app/command_dispatch.h"
 #include "base/control_ids.h"
+#include "chips/target_rules.h"
+#include "ops/offline_master.h"
 #include "support/observed_port.h"
 #include "support/sim_world.h"
 
@@ -44,6 +50,9 @@ enum class Act : uint8_t {
   kOfflineMaster,
   kOfflineMasterDeclined,
   kToggleDebug,
+  kSwitchChip,        // the other chip of the list: 8 KiB or 48 KiB of ROM
+  kVerifyAlmostGood,  // a chip that differs from the code near its end
+  kReplugElsewhere,   // unplugged, its memory changed on another PC, plugged back
 };
 constexpr const char* kActNames[] = {"open",
                                      "refresh",
@@ -58,7 +67,10 @@ constexpr const char* kActNames[] = {"open",
                                      "memory-checksum",
                                      "offline-master",
                                      "offline-master-declined",
-                                     "toggle-debug"};
+                                     "toggle-debug",
+                                     "switch-chip",
+                                     "verify-almost-good",
+                                     "replug-elsewhere"};
 
 // The commands each act may send, where its trouble is armed.
 std::vector<uint8_t> CodesOf(Act act) {
@@ -78,6 +90,8 @@ std::vector<uint8_t> CodesOf(Act act) {
     case Act::kVerify:
     case Act::kVerifyFreshChip:
       return {0x05, 0x0A};
+    case Act::kVerifyAlmostGood:
+      return {0x05};
     case Act::kChipChecksum:
       return {0x02};
     case Act::kMemoryChecksum:
@@ -86,9 +100,15 @@ std::vector<uint8_t> CodesOf(Act act) {
     case Act::kOfflineMasterDeclined:
       return {0x0C, 0x0E, 0x0D, 0x11};
     case Act::kToggleDebug:
+    case Act::kSwitchChip:
+    case Act::kReplugElsewhere:
       break;
   }
   return {0x01};
+}
+
+bool IsProgressCommand(uint8_t code) {
+  return code == 0x02 || code == 0x03 || code == 0x05 || code == 0x0B || code == 0x0D || code == 0x10;
 }
 
 // What disturbs a step, from the moment the host sends the frame of
@@ -104,8 +124,16 @@ enum class Trouble : uint8_t {
   kWrongChecksum,
   kByteDamagedToProgrammer,
   kByteDamagedToHost,
+  kByteLostToProgrammer,
+  kLateByte,  // a byte and those behind it come late, as a USB bridge's burst
   kUnplug,
-  kInterrupt,  // a double click on the status line during the stream
+  // During the download stream only.
+  kInterrupt,          // a double click on the status line
+  kSwappedNeighbours,  // damage that keeps the 16-bit sum
+  kOppositeFlips,
+  kLostFfByte,  // made up by the fill byte at the end
+  // One byte of one of the first progress addresses flipped.
+  kProgressDamaged,
 };
 constexpr const char* kTroubleNames[] = {"",
                                          "silent",
@@ -117,8 +145,14 @@ constexpr const char* kTroubleNames[] = {"",
                                          "wrong-checksum",
                                          "damaged-byte-out",
                                          "damaged-byte-in",
+                                         "lost-byte-out",
+                                         "late-byte-in",
                                          "unplug",
-                                         "interrupt"};
+                                         "interrupt",
+                                         "swapped-neighbours",
+                                         "opposite-flips",
+                                         "lost-ff-byte",
+                                         "damaged-progress"};
 
 struct Step {
   Act act;
@@ -140,16 +174,25 @@ std::string Describe(const Step& s) {
   return out.str();
 }
 
-// Code files: raw binaries of distinct contents, one reaching beyond
-// FFFFH, and a HEX file whose fifth record is damaged: nothing of it may
-// reach a chip.
+// Code files: raw binaries of distinct contents, one for the 48 KiB chip,
+// one reaching beyond FFFFH, and a HEX file whose fifth record is damaged:
+// nothing of it may reach a chip. The first ends in an even page, where one
+// flipped bit takes an address from just below the end to just past it.
 struct CodeFile {
   const char* name;
   uint32_t size;
   uint8_t salt;
 };
-constexpr CodeFile kFiles[] = {
-    {"a.bin", 0x1800, 0x11}, {"b.bin", 0x0A00, 0x5A}, {"wide.bin", 0x12700, 0x93}, {"broken.hex", 0, 0}};
+constexpr CodeFile kFiles[] = {{"a.bin", 0x1700, 0x11},
+                               {"b.bin", 0x0A00, 0x5A},
+                               {"big.bin", 0xC000, 0x27},
+                               {"wide.bin", 0x12700, 0x93},
+                               {"broken.hex", 0, 0}};
+
+constexpr const char* kDayChipList =
+    "NOSELEC OTP 0 VCC 5V 1\n"
+    "KV86P48 OTP 0 12V 5V 1\n"   // ROM to 1FFFH
+    "KV88C0A OTP 0 12V 5V 1\n";  // ROM to BFFFH
 
 bool Broken(const CodeFile& f) { return f.size == 0; }
 
@@ -189,18 +232,84 @@ Step RandomStep(std::mt19937& rng) {
                                       Act::kMemoryChecksum,
                                       Act::kOfflineMaster,
                                       Act::kOfflineMasterDeclined,
-                                      Act::kToggleDebug};
+                                      Act::kToggleDebug,
+                                      Act::kSwitchChip,
+                                      Act::kVerifyAlmostGood,
+                                      Act::kVerifyAlmostGood,
+                                      Act::kReplugElsewhere};
   Step s{kWeighted[pick(std::size(kWeighted))]};
   s.file = static_cast<int>(pick(std::size(kFiles)));
   if (pick(2) == 0) {
     const std::vector<uint8_t> codes = CodesOf(s.act);
     const bool streams = std::find(codes.begin(), codes.end(), 0x0E) != codes.end();
+    std::vector<uint8_t> progress;
+    std::copy_if(codes.begin(), codes.end(), std::back_inserter(progress), IsProgressCommand);
     s.trouble = static_cast<Trouble>(1 + pick(static_cast<uint32_t>(Trouble::kUnplug)));
-    if (streams && pick(4) == 0) s.trouble = Trouble::kInterrupt;
-    s.atCode = s.trouble == Trouble::kInterrupt ? 0x0E : codes[pick(static_cast<uint32_t>(codes.size()))];
+    s.atCode = codes[pick(static_cast<uint32_t>(codes.size()))];
     s.after = pick(3) == 0 ? 0 : pick(600);
+    if (streams && pick(3) == 0) {
+      s.trouble = static_cast<Trouble>(static_cast<uint32_t>(Trouble::kInterrupt) + pick(4));
+      s.atCode = 0x0E;
+    } else if (!progress.empty() && pick(4) == 0) {
+      // After the frame answer and the acknowledgement: one byte of one of
+      // the first four addresses, mostly the middle one.
+      s.trouble = Trouble::kProgressDamaged;
+      s.atCode = progress[pick(static_cast<uint32_t>(progress.size()))];
+      s.after = 21 + 2 + 3 * pick(4) + (pick(2) ? 1 : pick(3));
+    }
   }
   return s;
+}
+
+// A port that damages one write of the download stream on its way to the
+// programmer, as a line would; the host believes it sent what it wrote.
+class DamagingPort : public test::ObservedPort {
+ public:
+  using ObservedPort::ObservedPort;
+  // Changes the bytes in place; false when this write offers nothing to
+  // damage (the next one is tried).
+  std::function<bool(std::vector<uint8_t>& bytes)> damage;
+
+  size_t Write(const uint8_t* data, size_t count) override {
+    if (!damage) return ObservedPort::Write(data, count);
+    std::vector<uint8_t> bytes(data, data + count);
+    if (!damage(bytes)) return ObservedPort::Write(data, count);
+    damage = nullptr;
+    ObservedPort::Write(bytes.data(), bytes.size());
+    return count;
+  }
+};
+
+bool SwapNeighbours(std::vector<uint8_t>& bytes) {
+  for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+    if (bytes[i] != bytes[i + 1]) {
+      std::swap(bytes[i], bytes[i + 1]);
+      return true;
+    }
+  }
+  return false;
+}
+
+// One bit set in one byte and cleared in another: the sum stays.
+bool FlipOpposite(std::vector<uint8_t>& bytes) {
+  for (int bit = 0; bit < 8; ++bit) {
+    const uint8_t mask = static_cast<uint8_t>(1 << bit);
+    auto clear = std::find_if(bytes.begin(), bytes.end(), [&](uint8_t b) { return (b & mask) == 0; });
+    auto set = std::find_if(bytes.begin(), bytes.end(), [&](uint8_t b) { return (b & mask) != 0; });
+    if (clear != bytes.end() && set != bytes.end()) {
+      *clear |= mask;
+      *set &= static_cast<uint8_t>(~mask);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool LoseFfByte(std::vector<uint8_t>& bytes) {
+  auto ff = std::find(bytes.begin(), bytes.end(), 0xFF);
+  if (ff == bytes.end()) return false;
+  bytes.erase(ff);
+  return true;
 }
 
 // The day's promises, checked after every step; the first broken one.
@@ -239,13 +348,18 @@ class Day {
     // Only what this step writes counts.
     w_.window.SetText(id::kStatusLine, "");
     Run(step);
-    const bool damaged = struck_ && step.trouble != Trouble::kNone;
+    const bool damaged = struck_ && step.trouble != Trouble::kNone && step.trouble != Trouble::kLateByte;
 
     std::string broken;
     const std::string status = w_.Status();
-    if (w_.state.successCount != successes && !ChipHoldsTheCode()) broken = "counted a chip that lacks the code";
-    if (IsVerifiedText(status) && !ChipHoldsTheCode())
+    if (w_.state.successCount != successes && !ChipHoldsTheCode(0, IntendedEnd()))
+      broken = "counted a chip that lacks the code";
+    if (IsVerifiedText(status) && !ChipHoldsTheCode(w_.state.programStart, w_.state.programEnd))
       broken = "said \"" + status + "\" for a chip that lacks the code";
+    if (status == kTextMasterReady && !ConfigCoversTheCode())
+      broken = "made a master whose configuration does not cover the code";
+    if (step.trouble == Trouble::kLateByte && step.act == Act::kAutoRun && w_.state.failureCount != failures)
+      broken = "a late answer byte failed a blank chip: " + status;
     if (w_.state.failureCount != failures && unplugged_) broken = "counted a pulled cable as a chip failure";
     if (configAfterInterrupt_) broken = "wrote an offline configuration after an interrupted download";
     if (broken.empty() && !MemoryAsClaimed()) broken = "codeLoaded is set, but the programming memory lacks the code";
@@ -295,14 +409,14 @@ class Day {
         return;
       }
       case Act::kAutoRun:
-        w_.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, 0x2000));
+        w_.rig.programmer.SetChip(BlankChip());
         return Button(id::kAutoProgram, id::kGroupOperations);
       case Act::kAutoRunAgain:
         return Button(id::kAutoProgram, id::kGroupOperations);
       case Act::kBlankCheck:
         return Button(id::kBlankCheck, id::kGroupOperations);
       case Act::kVerifyFreshChip:
-        w_.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, 0x2000));
+        w_.rig.programmer.SetChip(BlankChip());
         [[fallthrough]];
       case Act::kVerify:
         return Button(id::kVerifyChip, id::kGroupOperations);
@@ -326,8 +440,33 @@ class Day {
       case Act::kToggleDebug:
         w_.window.SetChecked(id::kDebugMode, !Debug());
         return Button(id::kDebugMode, id::kGroupControlData);
+      case Act::kSwitchChip:
+        w_.window.ComboSelect(id::kChipCombo, w_.window.ComboSelection(id::kChipCombo) == 1 ? 2 : 1);
+        ApplyChipSelection(ctx_);
+        return;
+      case Act::kVerifyAlmostGood: {
+        // The code up to a byte near its end, then the rest of it.
+        sim::Chip chip = BlankChip();
+        const uint32_t end = IntendedEnd();
+        for (uint32_t a = 0; a <= end && a < chip.rom.size(); ++a) chip.rom[a] = IntendedByte(a).value_or(0xFF);
+        if (end >= 0x30 && end - 0x30 < chip.rom.size()) chip.rom[end - 0x30] ^= 0x5A;
+        w_.rig.programmer.SetChip(chip);
+        return Button(id::kVerifyChip, id::kGroupOperations);
+      }
+      case Act::kReplugElsewhere: {
+        w_.rig.bridge.Unplug();
+        OnWindowTimer(ctx_);
+        w_.worker.WaitIdle();
+        // Two neighbouring bytes of the code exchanged: the same 16-bit sum.
+        std::vector<uint8_t> memory = w_.rig.programmer.ReadMemory(0, IntendedEnd() + 1);
+        SwapNeighbours(memory);
+        w_.rig.programmer.WriteMemory(0, memory);
+        return;  // Heal plugs it back in and reconnects
+      }
     }
   }
+
+  sim::Chip BlankChip() { return sim::Chip::Blank(sim::ChipType::kOtp, ChipRomEnd(ctx_) + 1); }
 
   void OnFrame(uint8_t code) {
     streaming_ = code == 0x0E;
@@ -335,7 +474,8 @@ class Day {
     if (code == 0x11 && step_.trouble == Trouble::kInterrupt && struck_ && w_.state.interruptRequested) {
       configAfterInterrupt_ = true;
     }
-    if (struck_ || code != step_.atCode) return;
+    // The trouble belongs to the step, not to the reconnect after it.
+    if (struck_ || healing_ || code != step_.atCode) return;
     Strike();
   }
 
@@ -347,6 +487,23 @@ class Day {
       case Trouble::kInterrupt:
       case Trouble::kUnplug:  // armed: it strikes in the reads that follow
         return;
+      case Trouble::kSwappedNeighbours:
+      case Trouble::kOppositeFlips:
+      case Trouble::kLostFfByte: {
+        uint32_t writes = 0;
+        port_.damage = [this, writes](std::vector<uint8_t>& bytes) mutable {
+          if (!streaming_ || writes++ < step_.after) return false;
+          switch (step_.trouble) {
+            case Trouble::kSwappedNeighbours:
+              return SwapNeighbours(bytes);
+            case Trouble::kOppositeFlips:
+              return FlipOpposite(bytes);
+            default:
+              return LoseFfByte(bytes);
+          }
+        };
+        return;
+      }
       default:
         return w_.rig.programmer.UpdateFaults([&](sim::Faults& f) {
           switch (step_.trouble) {
@@ -375,7 +532,14 @@ class Day {
               f.toDevice = {sim::WireFault::Kind::kCorrupt, 21 + after, 1};
               break;
             case Trouble::kByteDamagedToHost:
+            case Trouble::kProgressDamaged:
               f.toHost = {sim::WireFault::Kind::kCorrupt, after, 1};
+              break;
+            case Trouble::kByteLostToProgrammer:
+              f.toDevice = {sim::WireFault::Kind::kDrop, 21 + after, 1};
+              break;
+            case Trouble::kLateByte:
+              f.toHost = {sim::WireFault::Kind::kLate, after, 1};
               break;
             default:
               break;
@@ -388,23 +552,40 @@ class Day {
   // trouble the programmer may still be busy with a command the host gave
   // up on; the next step starts once it is done.
   void Heal(bool afterTrouble = false) {
+    healing_ = true;
     w_.rig.programmer.SetFaults({});
+    port_.damage = nullptr;
     for (int wait = 0; afterTrouble && wait < 300 && (w_.rig.Sync(), !w_.rig.programmer.Idle()); ++wait) {
       w_.clock.SleepMs(100);
     }
     w_.rig.bridge.Replug();
     w_.state.interruptRequested = 0;
     for (int tick = 0; tick < 4 && !w_.state.connected; ++tick) {
-      OnTimerTick(ctx_);
+      OnWindowTimer(ctx_);
       w_.worker.WaitIdle();
     }
     w_.rig.programmer.ClearViolations();
+    healing_ = false;
   }
 
   bool Debug() { return w_.window.IsChecked(id::kDebugMode); }
 
   static bool IsVerifiedText(const std::string& status) {
     return status == "自动编程已成功完成" || status == "校验芯片成功" || status == "校验芯片成功!";
+  }
+
+  // The last address of what the operator means the chips to get.
+  uint32_t IntendedEnd() const {
+    switch (intended_) {
+      case Intended::kFile:
+        return kFiles[file_].size == 0 ? 0 : kFiles[file_].size - 1;
+      case Intended::kCopiedChip:
+        return copied_.empty() ? 0 : static_cast<uint32_t>(copied_.size() - 1);
+      case Intended::kNothing:
+      case Intended::kImage:
+        break;
+    }
+    return w_.state.programEnd;
   }
 
   // What the operator means the chips to get.
@@ -423,14 +604,30 @@ class Day {
     return std::nullopt;
   }
 
-  bool ChipHoldsTheCode() {
+  bool ChipHoldsTheCode(uint32_t first, uint32_t last) {
     // Programmed, or reading as the code: a copied read-protected chip
     // reads as zeros, and so does its copy.
     const sim::Chip chip = w_.rig.programmer.GetChip();
-    for (uint32_t a = w_.state.programStart; a <= w_.state.programEnd; ++a) {
+    for (uint32_t a = first; a <= last; ++a) {
       const std::optional<uint8_t> want = IntendedByte(a);
       const uint8_t raw = a < chip.rom.size() ? chip.rom[a] : 0xFF;
       if (!want || (*want != raw && *want != chip.Read(a))) return false;
+    }
+    return true;
+  }
+
+  // Offline chips are programmed from 0 to the configuration's end, from
+  // the memory.
+  bool ConfigCoversTheCode() {
+    const auto config = w_.rig.programmer.OfflineConfig();
+    if (!config) return false;
+    const auto& b = *config;
+    const uint32_t start = uint32_t{b[16]} << 16 | uint32_t{b[17]} << 8 | b[18];
+    const uint32_t end = uint32_t{b[19]} << 16 | uint32_t{b[6]} << 8 | b[7];
+    if (start != 0 || end < IntendedEnd()) return false;
+    const std::vector<uint8_t> memory = w_.rig.programmer.ReadMemory(0, end + 1);
+    for (uint32_t a = 0; a <= end; ++a) {
+      if (IntendedByte(a) != memory[a]) return false;
     }
     return true;
   }
@@ -448,12 +645,13 @@ class Day {
 
   enum class Intended { kNothing, kFile, kCopiedChip, kImage };
 
-  SimWorld w_;
-  test::ObservedPort port_{w_.rig.port};
-  AppContext ctx_{w_.state,   w_.window, w_.registry, w_.clock,  w_.sound,
-                  w_.dialogs, port_,     w_.portMap,  w_.worker, w_.programFolder, w_.records};
+  SimWorld w_{"KV86P48", "COM5", kDayChipList};
+  DamagingPort port_{w_.rig.port};
+  AppContext ctx_{w_.state, w_.window,  w_.registry, w_.clock,         w_.sound,  w_.dialogs,
+                  port_,    w_.portMap, w_.worker,   w_.programFolder, w_.records};
   Step step_{Act::kBlankCheck};
   bool struck_ = false;
+  bool healing_ = false;
   bool streaming_ = false;
   uint32_t writes_ = 0;
   uint32_t reads_ = 0;
