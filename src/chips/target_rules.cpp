@@ -42,17 +42,6 @@ bool Confirmed(MainWindow& w, std::string text, std::string caption, MbIcon icon
   return answer == MbAnswer::Yes;
 }
 
-// A range that ends before the code does would program, verify and count
-// a chip that lacks the rest: never without the operator's word.
-bool RangeCoversCode(AppContext& ctx) {
-  const AppState& s = ctx.state;
-  if (s.programEnd >= s.codeEnd) return true;
-  return Confirmed(ctx.window,
-                   "编程终止地址 " + Hex4(s.programEnd) + " 之后还有代码(代码终止地址: " + Hex4(s.codeEnd) +
-                       "),\n这部分代码将不会被烧写和校验!\n是否继续?",
-                   "错误", MbIcon::Error);
-}
-
 }  // namespace
 
 void ApplyChipTypeDefaults(AppContext& ctx, ChipType type) {
@@ -207,6 +196,15 @@ bool ValidateTarget(AppContext& ctx) {
     return false;
   }
   return RangeCoversCode(ctx);
+}
+
+bool RangeCoversCode(AppContext& ctx) {
+  const AppState& s = ctx.state;
+  if (s.programEnd >= s.codeEnd) return true;
+  return Confirmed(ctx.window,
+                   "编程终止地址 " + Hex4(s.programEnd) + " 之后还有代码(代码终止地址: " + Hex4(s.codeEnd) +
+                       "),\n这部分代码将不会被烧写和校验!\n是否继续?",
+                   "错误", MbIcon::Error);
 }
 
 void ApplyVoltageRadio(AppContext& ctx, int controlId) {

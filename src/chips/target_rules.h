@@ -34,6 +34,10 @@ int CaptureAddressRange(AppContext& ctx);
 // code does). False: do not go on.
 bool ValidateTarget(AppContext& ctx);
 
+// A range that ends before the code does would program, verify, count or
+// configure a chip that lacks the rest: never without the operator's word.
+bool RangeCoversCode(AppContext& ctx);
+
 // Shows the voltage of the Vcc (116, 117) or Vpp (201, 202, 203) radio
 // just clicked in its display field. Other ids are ignored.
 void ApplyVoltageRadio(AppContext& ctx, int controlId);

@@ -142,6 +142,9 @@ bool CheckConnection(AppContext& ctx) {
   }
   if (ConfigurePort(ctx)) {
     WaitDsrOff(ctx, tries::kDsrBeforeFrame);
+    // The tail of an answer the host gave up on lands during that wait: a
+    // second purge lets the frame's answer start on an empty input.
+    ctx.port.Purge();
     if (ExchangeRequest(ctx)) {
       s.connected = 1;
       s.linkReady = 1;

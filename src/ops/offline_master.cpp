@@ -51,6 +51,12 @@ void MakeOfflineMaster(AppContext& ctx) {
     return;
   }
   CaptureAddressRange(ctx);
+  // The file downloaded now may reach further than the one checked before.
+  if (!RangeCoversCode(ctx)) {
+    s.linkError = 1;
+    Status(ctx, "操作已中止");
+    return;
+  }
   const uint16_t sum = SumImage(s, s.programStart, s.programEnd);
   ctx.window.SetText(id::kChecksumField, Hex4(sum));
   BuildRequestFrame(ctx);

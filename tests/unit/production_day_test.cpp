@@ -176,15 +176,15 @@ std::string Describe(const Step& s) {
 
 // Code files: raw binaries of distinct contents, one for the 48 KiB chip,
 // one reaching beyond FFFFH, and a HEX file whose fifth record is damaged:
-// nothing of it may reach a chip. The first ends in an even page, where one
-// flipped bit takes an address from just below the end to just past it.
+// nothing of it may reach a chip. The first two end in an even page, where
+// one flipped bit takes an address from just below the end to just past it.
 struct CodeFile {
   const char* name;
   uint32_t size;
   uint8_t salt;
 };
 constexpr CodeFile kFiles[] = {{"a.bin", 0x1700, 0x11},
-                               {"b.bin", 0x0A00, 0x5A},
+                               {"b.bin", 0x0B00, 0x5A},
                                {"big.bin", 0xC000, 0x27},
                                {"wide.bin", 0x12700, 0x93},
                                {"broken.hex", 0, 0}};
@@ -250,12 +250,16 @@ Step RandomStep(std::mt19937& rng) {
     if (streams && pick(3) == 0) {
       s.trouble = static_cast<Trouble>(static_cast<uint32_t>(Trouble::kInterrupt) + pick(4));
       s.atCode = 0x0E;
-    } else if (!progress.empty() && pick(4) == 0) {
+    } else if (!progress.empty() && pick(2) == 0) {
       // After the frame answer and the acknowledgement: one byte of one of
       // the first four addresses, mostly the middle one.
       s.trouble = Trouble::kProgressDamaged;
       s.atCode = progress[pick(static_cast<uint32_t>(progress.size()))];
       s.after = 21 + 2 + 3 * pick(4) + (pick(2) ? 1 : pick(3));
+    } else if (pick(3) == 0) {
+      // A burst boundary in one of the first answers after the frame's.
+      s.trouble = Trouble::kLateByte;
+      s.after = 21 + pick(16);
     }
   }
   return s;
