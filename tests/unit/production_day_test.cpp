@@ -236,6 +236,8 @@ Step RandomStep(std::mt19937& rng) {
                                       Act::kSwitchChip,
                                       Act::kVerifyAlmostGood,
                                       Act::kVerifyAlmostGood,
+                                      Act::kVerifyAlmostGood,
+                                      Act::kVerifyAlmostGood,
                                       Act::kReplugElsewhere};
   Step s{kWeighted[pick(std::size(kWeighted))]};
   s.file = static_cast<int>(pick(std::size(kFiles)));
