@@ -7,6 +7,7 @@
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 #include "ops/code_view.h"
+#include "ops/production_record.h"
 #include "ops/run_operation.h"
 
 namespace kovra {
@@ -44,6 +45,7 @@ void StartAutoProgram(AppContext& ctx) {
   }
   if (!s.codeLoaded) return WarnNoCode(ctx);
   if (!TargetAccepted(ctx)) return;
+  if (!RecordWritable(ctx)) return;
   StartOperation(ctx, Op::kAutoProgram);
 }
 

@@ -54,4 +54,10 @@ bool PosixRecordFile::Append(const std::string& path, std::string_view header, s
   return close(fd) == 0 && ok;
 }
 
+bool PosixRecordFile::CanAppend(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  const int fd = OpenForAppending(path);
+  return fd >= 0 && close(fd) == 0;
+}
+
 }  // namespace kovra::linux_platform

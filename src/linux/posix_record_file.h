@@ -12,6 +12,7 @@ namespace kovra::linux_platform {
 class PosixRecordFile : public RecordFile {
  public:
   bool Append(const std::string& path, std::string_view header, std::string_view rows) override;
+  bool CanAppend(const std::string& path) override;
 
  private:
   std::mutex mutex_;

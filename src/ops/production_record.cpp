@@ -43,6 +43,10 @@ std::string StepsRun(AppContext& ctx) {
   return steps;
 }
 
+void WarnRecordFailed(AppContext& ctx) {
+  ctx.window.ShowMessageBox({kTextRecordFailed + ctx.state.recordPath, "警 告", MbButtons::Ok, MbIcon::Warning});
+}
+
 }  // namespace
 
 std::string UtcTimestamp(int64_t utcMs) {
@@ -91,12 +95,20 @@ RunRecord CurrentRunRecord(AppContext& ctx, bool passed) {
           .elapsedMs = ctx.clock.NowMs() - s.runStartedMs};
 }
 
-void AppendRunRecord(AppContext& ctx, bool passed) {
-  const std::string path = ctx.state.recordPath;
-  if (path.empty()) return;
-  if (ctx.records.Append(path, kRecordHeader, FormatRecordRow(CurrentRunRecord(ctx, passed)))) return;
+void AppendRecordRow(AppContext& ctx, const RunRecord& record) {
+  const std::string& path = ctx.state.recordPath;
+  if (path.empty() || ctx.records.Append(path, kRecordHeader, FormatRecordRow(record))) return;
   ctx.state.recordFailed = 1;
-  ctx.window.ShowMessageBox({kTextRecordFailed + path, "警 告", MbButtons::Ok, MbIcon::Warning});
+  WarnRecordFailed(ctx);
+}
+
+void AppendRunRecord(AppContext& ctx, bool passed) { AppendRecordRow(ctx, CurrentRunRecord(ctx, passed)); }
+
+bool RecordWritable(AppContext& ctx) {
+  const std::string& path = ctx.state.recordPath;
+  if (path.empty() || ctx.records.CanAppend(path)) return true;
+  WarnRecordFailed(ctx);
+  return false;
 }
 
 }  // namespace kovra

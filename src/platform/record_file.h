@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,9 @@ class RecordFile {
   // Appends `rows` to the file at `path` (UTF-8), preceded by RecordLead.
   // False when it could not be written.
   virtual bool Append(const std::string& path, std::string_view header, std::string_view rows) = 0;
+  // Whether Append could open the file now. Writes nothing; a missing file
+  // is created empty, as the first row would create it.
+  virtual bool CanAppend(const std::string& path) = 0;
 };
 
 // The bytes that go before new rows so that they start a row of their own:
@@ -34,6 +38,7 @@ class MemoryRecordFile : public RecordFile {
  public:
   bool Append(const std::string& path, std::string_view header, std::string_view rows) override {
     std::lock_guard lock(mutex_);
+    if (refused_.count(path)) return false;
     std::string& file = files_[path];
     file += *RecordLead(header, file.size(), [&file](uint64_t offset, size_t count) {
       return file.substr(static_cast<size_t>(offset), count);
@@ -41,14 +46,24 @@ class MemoryRecordFile : public RecordFile {
     file += rows;
     return true;
   }
+  bool CanAppend(const std::string& path) override {
+    std::lock_guard lock(mutex_);
+    return refused_.count(path) == 0;
+  }
   std::string Contents(const std::string& path) {
     std::lock_guard lock(mutex_);
     return files_[path];
+  }
+  // A file that cannot be written, as on a full disk or a read-only share.
+  void Refuse(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    refused_.insert(path);
   }
 
  private:
   std::mutex mutex_;
   std::map<std::string, std::string> files_;
+  std::set<std::string> refused_;
 };
 
 }  // namespace kovra

@@ -59,4 +59,12 @@ bool Win32RecordFile::Append(const std::string& path, std::string_view header, s
   return ok;
 }
 
+bool Win32RecordFile::CanAppend(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  HANDLE file = OpenForAppending(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
 }  // namespace kovra::win32

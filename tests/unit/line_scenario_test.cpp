@@ -232,9 +232,11 @@ TEST(Line, RefusesJobsItCannotDoAsAskedBeforeAnyByte) {
        },
        "COM5: 你所选的芯片类型为[串行MTP芯片]"},
       {"missing file", [](Job& j) { j.codeFile += ".gone"; }, "COM5: "},
+      {"record not writable", [](Job& j) { j.recordPath = "full.csv"; }, "full.csv: the record file cannot be"},
   };
   for (const Case& c : kCases) {
     Line line({"COM5"});
+    line.records.Refuse("full.csv");
     c.change(line.job);
     const LineSummary summary = line.Run();
     ASSERT_TRUE(summary.refused.has_value()) << c.name;

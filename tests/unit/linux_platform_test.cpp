@@ -261,6 +261,8 @@ TEST(LinuxPlatform, RecordRowsStayWholeAfterATornRow) {
     if (c.before) std::ofstream(file, std::ios::binary) << *c.before;
     PosixRecordFile records;
 
+    ASSERT_TRUE(records.CanAppend(file.string()));
+    EXPECT_EQ(Contents(file), c.before.value_or(""));
     ASSERT_TRUE(records.Append(file.string(), kRecordHeader, row));
 
     const std::string text = Contents(file);
@@ -275,6 +277,7 @@ TEST(LinuxPlatform, RecordRowsStayWholeAfterATornRow) {
   ScratchDir scratch;
   const std::string nowhere = (scratch.path / "gone" / "record.csv").string();
   PosixRecordFile records;
+  EXPECT_FALSE(records.CanAppend(nowhere));
   EXPECT_FALSE(records.Append(nowhere, kRecordHeader, row));
   EXPECT_FALSE(fs::exists(scratch.path / "gone"));
 }

@@ -179,5 +179,31 @@ TEST(ProductionRecord, TheWindowRecordsEachRunWhenTheSettingsNameAFile) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
 }
 
+// A record file that cannot be written refuses the run before any chip
+// command: the line never holds a chip its record does not account for.
+TEST(ProductionRecord, TheWindowStartsNoRunItCannotRecord) {
+  Day d("KV86P48");
+  d.Button(id::kRefreshMemory, id::kGroupFiles);
+  ASSERT_EQ(d.state.codeLoaded, 1) << d.Status();
+  d.InsertBlank(sim::ChipType::kOtp);
+  const std::string path = "R:\\line\\record.csv";
+  d.registry.WriteString(Hive::kUser, kSettingsKey, "record", path);
+  LoadSettings(d.ctx);
+  d.records.Refuse(path);
+  const size_t frames = d.Frames().size();
+
+  d.Button(id::kAutoProgram);
+
+  const auto boxes = d.window.MessageBoxes();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back().text, kTextRecordFailed + path);
+  EXPECT_EQ(boxes.back().caption, "警 告");
+  EXPECT_EQ(d.Frames().size(), frames);
+  EXPECT_EQ(d.ChipBytes(0, 0x17FF), std::vector<uint8_t>(0x1800, 0xFF));
+  EXPECT_EQ(d.state.successCount, 0u);
+  EXPECT_EQ(d.state.failureCount, 0u);
+  EXPECT_EQ(d.state.busy, 0);
+}
+
 }  // namespace
 }  // namespace kovra
