@@ -6,7 +6,6 @@
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "ops/operations.h"
 
 namespace kovra {
 namespace {
@@ -30,17 +29,6 @@ std::string Seconds(uint64_t ms) {
   std::snprintf(text, sizeof text, "%llu.%03u", static_cast<unsigned long long>(ms / 1000),
                 static_cast<unsigned>(ms % 1000));
   return text;
-}
-
-std::string StepsRun(AppContext& ctx) {
-  const bool mtp = ctx.state.requestFrame.chipType() == kFrameMtp;
-  std::string steps;
-  for (const AutoStep& step : AutoSteps()) {
-    if (!StepRuns(step, ctx.state.optionMask, mtp)) continue;
-    if (!steps.empty()) steps += ',';
-    steps += step.name;
-  }
-  return steps;
 }
 
 void WarnRecordFailed(AppContext& ctx) {
@@ -89,7 +77,7 @@ RunRecord CurrentRunRecord(AppContext& ctx, bool passed) {
           .codeFile = w.GetText(id::kFilePath),
           .fileChecksum = Hex4(SumImage(s, s.programStart, s.programEnd)),
           .memoryChecksum = w.GetText(id::kChecksumField),
-          .steps = StepsRun(ctx),
+          .steps = s.runSteps,
           .passed = passed,
           .status = w.GetText(id::kStatusLine),
           .elapsedMs = ctx.clock.NowMs() - s.runStartedMs};
