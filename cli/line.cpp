@@ -40,6 +40,12 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
     *end = HexToNumber(stations.back()->Text(id::kEndAddress), 16);
   }
 
+  // A line that keeps records starts no chip it cannot record.
+  if (!job.recordPath.empty() && !records.CanAppend(job.recordPath)) {
+    summary.refused = job.recordPath + ": the record file cannot be written";
+    return summary;
+  }
+
   // Every station loaded the same file.
   if (auto differs = stations.front()->FileGate()) {
     summary.gate = *differs;

@@ -209,14 +209,11 @@ Outcome Station::ProgramChip() {
 }
 
 void Station::RecordChipNotRun(const std::string& why) {
-  if (state_.recordPath.empty()) return;
   RunRecord record = CurrentRunRecord(ctx_, false);
   record.steps.clear();
   record.status = why;
   record.elapsedMs = 0;
-  if (ctx_.records.Append(state_.recordPath, kRecordHeader, FormatRecordRow(record))) return;
-  state_.recordFailed = 1;
-  window_.ShowMessageBox({kTextRecordFailed + state_.recordPath, "警 告", MbButtons::Ok, MbIcon::Warning});
+  AppendRecordRow(ctx_, record);
 }
 
 Outcome Station::SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end) {

@@ -1,50 +1,14 @@
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdio>
 #include <filesystem>
-#include <mutex>
 
 #include "cli/system.h"
 #include "linux/device_port_map.h"
 #include "linux/linux_serial_port.h"
+#include "linux/posix_record_file.h"
 #include "linux/sysfs_port_map.h"
 
 namespace kovra::cli {
-namespace {
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  return true;
-}
-
-// Each append is one write() to a file opened for appending, followed by
-// fsync(): a killed program leaves whole rows, a power loss none half
-// written that were reported written.
-class PosixRecordFile : public RecordFile {
- public:
-  bool Append(const std::string& path, std::string_view header, std::string_view rows) override {
-    std::lock_guard lock(mutex_);
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::string bytes;
-    if (lseek(fd, 0, SEEK_END) == 0) bytes = header;
-    bytes += rows;
-    const bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
-    return close(fd) == 0 && ok;
-  }
-
- private:
-  std::mutex mutex_;
-};
-
-}  // namespace
 
 std::vector<BridgePort> BridgePorts() { return linux_platform::SysfsPortMap().Scan(); }
 
@@ -64,7 +28,7 @@ SystemPort OpenSystemPort(const std::string& name) {
           std::make_unique<linux_platform::DevicePortMap>(name)};
 }
 
-std::unique_ptr<RecordFile> SystemRecordFile() { return std::make_unique<PosixRecordFile>(); }
+std::unique_ptr<RecordFile> SystemRecordFile() { return std::make_unique<linux_platform::PosixRecordFile>(); }
 
 std::string ExecutableFolder() {
   std::error_code error;

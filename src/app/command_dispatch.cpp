@@ -8,6 +8,7 @@
 #include "link/programmer_link.h"
 #include "ops/code_view.h"
 #include "ops/download.h"
+#include "ops/production_record.h"
 #include "ops/run_operation.h"
 
 namespace kovra {
@@ -45,6 +46,7 @@ void StartAutoProgram(AppContext& ctx) {
   }
   if (!s.codeLoaded) return WarnNoCode(ctx);
   if (!TargetAccepted(ctx)) return;
+  if (!RecordWritable(ctx)) return;
   StartOperation(ctx, Op::kAutoProgram);
 }
 

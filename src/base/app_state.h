@@ -98,8 +98,11 @@ struct AppState {
   std::atomic<uint32_t> failureCountMask{0};
   std::atomic<int32_t> autoRunState{0};
   Flag autoProgramActive{0};
-  // The worker: when the automatic run under way started (Clock::NowMs).
+  // The worker: when the automatic run under way started (Clock::NowMs),
+  // and the steps it has taken so far, comma-separated, the failing one
+  // included.
   uint64_t runStartedMs = 0;
+  std::string runSteps;
 
   // Production record: the file each automatic run appends a row to (none
   // when empty). Set before the first run (settings, command line); read by

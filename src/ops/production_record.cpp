@@ -6,7 +6,6 @@
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
 #include "image/code_image.h"
-#include "ops/operations.h"
 
 namespace kovra {
 namespace {
@@ -32,15 +31,8 @@ std::string Seconds(uint64_t ms) {
   return text;
 }
 
-std::string StepsRun(AppContext& ctx) {
-  const bool mtp = ctx.state.requestFrame.chipType() == kFrameMtp;
-  std::string steps;
-  for (const AutoStep& step : AutoSteps()) {
-    if (!StepRuns(step, ctx.state.optionMask, mtp)) continue;
-    if (!steps.empty()) steps += ',';
-    steps += step.name;
-  }
-  return steps;
+void WarnRecordFailed(AppContext& ctx) {
+  ctx.window.ShowMessageBox({kTextRecordFailed + ctx.state.recordPath, "警 告", MbButtons::Ok, MbIcon::Warning});
 }
 
 }  // namespace
@@ -85,18 +77,26 @@ RunRecord CurrentRunRecord(AppContext& ctx, bool passed) {
           .codeFile = w.GetText(id::kFilePath),
           .fileChecksum = Hex4(SumImage(s, s.programStart, s.programEnd)),
           .memoryChecksum = w.GetText(id::kChecksumField),
-          .steps = StepsRun(ctx),
+          .steps = s.runSteps,
           .passed = passed,
           .status = w.GetText(id::kStatusLine),
           .elapsedMs = ctx.clock.NowMs() - s.runStartedMs};
 }
 
-void AppendRunRecord(AppContext& ctx, bool passed) {
-  const std::string path = ctx.state.recordPath;
-  if (path.empty()) return;
-  if (ctx.records.Append(path, kRecordHeader, FormatRecordRow(CurrentRunRecord(ctx, passed)))) return;
+void AppendRecordRow(AppContext& ctx, const RunRecord& record) {
+  const std::string& path = ctx.state.recordPath;
+  if (path.empty() || ctx.records.Append(path, kRecordHeader, FormatRecordRow(record))) return;
   ctx.state.recordFailed = 1;
-  ctx.window.ShowMessageBox({kTextRecordFailed + path, "警 告", MbButtons::Ok, MbIcon::Warning});
+  WarnRecordFailed(ctx);
+}
+
+void AppendRunRecord(AppContext& ctx, bool passed) { AppendRecordRow(ctx, CurrentRunRecord(ctx, passed)); }
+
+bool RecordWritable(AppContext& ctx) {
+  const std::string& path = ctx.state.recordPath;
+  if (path.empty() || ctx.records.CanAppend(path)) return true;
+  WarnRecordFailed(ctx);
+  return false;
 }
 
 }  // namespace kovra

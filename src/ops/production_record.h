@@ -36,8 +36,13 @@ std::string UtcTimestamp(int64_t utcMs);
 // The record of the automatic run that just ended, taken from the window
 // and the state.
 RunRecord CurrentRunRecord(AppContext& ctx, bool passed);
-// Appends it to the record file, when one is named. A row that cannot be
-// written is reported and leaves recordFailed set.
+// Appends a row to the record file, when one is named. A row that cannot
+// be written is reported and leaves recordFailed set.
+void AppendRecordRow(AppContext& ctx, const RunRecord& record);
+// The same for the automatic run that just ended.
 void AppendRunRecord(AppContext& ctx, bool passed);
+// Whether the record file, when one is named, can take a row now; reported
+// when not, so that no chip is programmed that could not be recorded.
+bool RecordWritable(AppContext& ctx);
 
 }  // namespace kovra

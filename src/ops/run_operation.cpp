@@ -54,6 +54,7 @@ void AutoProgram(AppContext& ctx, const Operation&) {
   s.autoProgramActive = 1;
   s.autoRunState = 100;
   s.runStartedMs = ctx.clock.NowMs();
+  s.runSteps.clear();
 
   const uint32_t mask = s.optionMask;
   const bool mtp = s.requestFrame.chipType() == kFrameMtp;
@@ -62,6 +63,8 @@ void AutoProgram(AppContext& ctx, const Operation&) {
     const AutoStep& step = kAutoSteps[i];
     if (!StepRuns(step, mask, mtp)) continue;
     if (imageVariant && i > 0) ctx.clock.SleepMs(pause::kAutoStepMs);
+    if (!s.runSteps.empty()) s.runSteps += ',';
+    s.runSteps += step.name;
     RunStep(ctx, imageVariant ? step.imageVariant : step.memoryVariant);
     failed = s.linkError != 0;
     if (!failed && !imageVariant && i + 1 < std::size(kAutoSteps)) ctx.clock.SleepMs(pause::kAutoStepMs);

@@ -7,6 +7,13 @@
 namespace kovra::win32 {
 namespace {
 
+// Append-only access: every write lands at the end, whoever else writes.
+// Read too, for the end of the file a new row follows.
+HANDLE OpenForAppending(const std::string& path) {
+  return CreateFileW(Widen(path).c_str(), FILE_READ_DATA | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 bool WriteAll(HANDLE file, std::string_view bytes) {
   while (!bytes.empty()) {
     DWORD written = 0;
@@ -18,22 +25,46 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
+std::string ReadAt(HANDLE file, uint64_t offset, size_t count) {
+  std::string bytes(count, '\0');
+  size_t got = 0;
+  while (got < count) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + got);
+    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+    DWORD read = 0;
+    if (!ReadFile(file, bytes.data() + got, static_cast<DWORD>(count - got), &read, &at) || read == 0) break;
+    got += read;
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
 }  // namespace
 
 bool Win32RecordFile::Append(const std::string& path, std::string_view header, std::string_view rows) {
   std::lock_guard lock(mutex_);
-  // Append-only access: every write lands at the end, whoever else writes.
-  HANDLE file = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = OpenForAppending(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
-  // One write for header and rows: a row is never left without its header.
-  std::string bytes;
-  if (GetFileSizeEx(file, &size) && size.QuadPart == 0) bytes = header;
-  bytes += rows;
-  const bool ok = WriteAll(file, bytes) && FlushFileBuffers(file);
+  std::optional<std::string> bytes;
+  if (GetFileSizeEx(file, &size)) {
+    bytes = RecordLead(header, static_cast<uint64_t>(size.QuadPart),
+                       [file](uint64_t offset, size_t count) { return ReadAt(file, offset, count); });
+  }
+  if (bytes) bytes->append(rows);
+  // One write for the lead and the rows: a row is never left without them.
+  const bool ok = bytes && WriteAll(file, *bytes) && FlushFileBuffers(file);
   CloseHandle(file);
   return ok;
+}
+
+bool Win32RecordFile::CanAppend(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  HANDLE file = OpenForAppending(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
 }
 
 }  // namespace kovra::win32

@@ -11,6 +11,7 @@ namespace kovra::win32 {
 class Win32RecordFile : public RecordFile {
  public:
   bool Append(const std::string& path, std::string_view header, std::string_view rows) override;
+  bool CanAppend(const std::string& path) override;
 
  private:
   std::mutex mutex_;

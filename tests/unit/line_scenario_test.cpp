@@ -148,10 +148,9 @@ TEST(Line, GangKeepsGoingPastAFailingAndAnUnpluggedProgrammer) {
     return row == rows.end() ? "" : row->substr(21, row->rfind(',') - 21);
   };
   const std::string sum = Hex4(SumOf(line.Code()));
-  const std::string fields =
-      "KV86P48," + line.job.codeFile + "," + sum + "," + sum + ",\"blank,program,verify,read-protect\",";
-  EXPECT_EQ(rowOf("COM5"), "COM5," + fields + "pass,自动编程已成功完成");
-  EXPECT_EQ(rowOf("COM6"), "COM6," + fields + "fail,\"芯片不空, 在地址: 00100\"");
+  const std::string fields = "KV86P48," + line.job.codeFile + "," + sum + "," + sum + ",";
+  EXPECT_EQ(rowOf("COM5"), "COM5," + fields + "\"blank,program,verify,read-protect\",pass,自动编程已成功完成");
+  EXPECT_EQ(rowOf("COM6"), "COM6," + fields + "blank,fail,\"芯片不空, 在地址: 00100\"");
   EXPECT_NE(rowOf("COM7").find(",,fail,"), std::string::npos) << rowOf("COM7");
   EXPECT_TRUE(rows[1].starts_with("2026-01-01T00:00:0")) << rows[1];
 }
@@ -232,9 +231,11 @@ TEST(Line, RefusesJobsItCannotDoAsAskedBeforeAnyByte) {
        },
        "COM5: 你所选的芯片类型为[串行MTP芯片]"},
       {"missing file", [](Job& j) { j.codeFile += ".gone"; }, "COM5: "},
+      {"record not writable", [](Job& j) { j.recordPath = "full.csv"; }, "full.csv: the record file cannot be"},
   };
   for (const Case& c : kCases) {
     Line line({"COM5"});
+    line.records.Refuse("full.csv");
     c.change(line.job);
     const LineSummary summary = line.Run();
     ASSERT_TRUE(summary.refused.has_value()) << c.name;

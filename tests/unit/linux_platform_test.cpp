@@ -1,5 +1,6 @@
 // The Linux serial port on a pseudo-terminal, the vetting of a port named
-// on the command line, and the bridge's ports from a made-up sysfs tree.
+// on the command line, the bridge's ports from a made-up sysfs tree, and the
+// record file on a real file.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,12 +11,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "linux/device_port_map.h"
 #include "linux/linux_serial_port.h"
+#include "linux/posix_record_file.h"
 #include "linux/sysfs_port_map.h"
+#include "ops/production_record.h"
 
 namespace kovra::linux_platform {
 namespace {
@@ -177,6 +182,104 @@ TEST(LinuxPlatform, SysfsPortMapListsOnlyTheBridgesPorts) {
   EXPECT_FALSE(map.Listed("ttyUSB2"));
   ASSERT_EQ(map.Scan().size(), 1u);
   EXPECT_EQ(map.Scan()[0].device, "ttyUSB10");
+}
+
+using Records = std::vector<std::vector<std::string>>;
+
+// The records of an RFC 4180 text, each ended by CRLF; nullopt when it is
+// no such text.
+std::optional<Records> ParseCsv(std::string_view text) {
+  Records records(1);
+  size_t i = 0;
+  while (i < text.size()) {
+    std::string field;
+    const bool quoted = text[i] == '"';
+    if (quoted) {
+      for (++i; i < text.size() && (text[i] != '"' || text.substr(i, 2) == "\"\""); ++i) {
+        if (text[i] == '"') ++i;
+        field += text[i];
+      }
+      if (i++ == text.size()) return std::nullopt;
+    }
+    for (; i < text.size() && text[i] != ',' && text[i] != '\r'; ++i) {
+      if (quoted || text[i] == '"' || text[i] == '\n') return std::nullopt;
+      field += text[i];
+    }
+    records.back().push_back(field);
+    if (text.substr(i, 1) == ",") {
+      ++i;
+    } else if (text.substr(i, 2) == "\r\n") {
+      i += 2;
+      records.emplace_back();
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!records.back().empty()) return std::nullopt;
+  records.pop_back();
+  return records;
+}
+
+std::string Contents(const fs::path& file) {
+  std::ostringstream text;
+  text << std::ifstream(file, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// Whatever a failed write left at the end of the file, the next row is a
+// whole row of its own and the file stays RFC 4180.
+TEST(LinuxPlatform, RecordRowsStayWholeAfterATornRow) {
+  const std::string row = FormatRecordRow({.utcMs = 1'796'672'712'000,
+                                           .port = "/dev/ttyUSB3",
+                                           .chip = "KV86C08",
+                                           .codeFile = "firmware.hex",
+                                           .fileChecksum = "5E21",
+                                           .memoryChecksum = "5E21",
+                                           .steps = "blank,program,verify,read-protect",
+                                           .passed = false,
+                                           .status = "芯片不空, 在地址: 00000",
+                                           .elapsedMs = 1234});
+  const std::string head(kRecordHeader);
+  const struct Case {
+    const char* name;
+    std::optional<std::string> before;  // nullopt: no file
+    size_t records;                     // afterwards, the header included
+  } kCases[] = {
+      {"no file", std::nullopt, 2},
+      {"empty", "", 2},
+      {"whole rows", head + row, 3},
+      {"torn in a plain field", head + row.substr(0, row.find("KV86") + 2), 3},
+      {"torn in a quoted field", head + row.substr(0, row.find("blank,pro") + 9), 3},
+      {"torn after an escaped quote", head + "x,\"a\"\"", 3},
+      {"torn in its line end", head + row.substr(0, row.size() - 1), 3},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch;
+    ASSERT_FALSE(scratch.path.empty());
+    const fs::path file = scratch.path / "record.csv";
+    if (c.before) std::ofstream(file, std::ios::binary) << *c.before;
+    PosixRecordFile records;
+
+    ASSERT_TRUE(records.CanAppend(file.string()));
+    EXPECT_EQ(Contents(file), c.before.value_or(""));
+    ASSERT_TRUE(records.Append(file.string(), kRecordHeader, row));
+
+    const std::string text = Contents(file);
+    EXPECT_TRUE(text.starts_with(c.before.value_or(""))) << text;
+    const auto parsed = ParseCsv(text);
+    ASSERT_TRUE(parsed.has_value()) << text;
+    ASSERT_EQ(parsed->size(), c.records) << text;
+    EXPECT_EQ(parsed->front(), ParseCsv(kRecordHeader)->front());
+    EXPECT_EQ(parsed->back(), ParseCsv(row)->front());
+  }
+
+  ScratchDir scratch;
+  const std::string nowhere = (scratch.path / "gone" / "record.csv").string();
+  PosixRecordFile records;
+  EXPECT_FALSE(records.CanAppend(nowhere));
+  EXPECT_FALSE(records.Append(nowhere, kRecordHeader, row));
+  EXPECT_FALSE(fs::exists(scratch.path / "gone"));
 }
 
 }  // namespace

@@ -168,15 +168,43 @@ TEST(ProductionRecord, TheWindowRecordsEachRunWhenTheSettingsNameAFile) {
   d.Button(id::kAutoProgram);
   d.Button(id::kAutoProgram);  // the same chip again: not blank
   const std::string sum = Hex4(SumImage(d.state, 0, 0x17FF));
-  const std::string fields = ",COM5,KV86P48," + d.window.GetText(id::kFilePath) + "," + sum + "," + sum +
-                             ",\"blank,program,verify,read-protect\",";
+  const std::string fields = ",COM5,KV86P48," + d.window.GetText(id::kFilePath) + "," + sum + "," + sum + ",";
   const std::string text = d.records.Contents("C:\\line\\record.csv");
   const size_t first = text.find("\r\n") + 2;
   const size_t second = text.find("\r\n", first) + 2;
   EXPECT_EQ(text.substr(0, first), kRecordHeader);
-  EXPECT_NE(text.find(fields + "pass,自动编程已成功完成,", first), std::string::npos) << text;
-  EXPECT_NE(text.find(fields + "fail,\"芯片不空, 在地址: 00000\",", second), std::string::npos) << text;
+  EXPECT_NE(text.find(fields + "\"blank,program,verify,read-protect\",pass,自动编程已成功完成,", first),
+            std::string::npos)
+      << text;
+  // The failed run's steps end at the step that failed.
+  EXPECT_NE(text.find(fields + "blank,fail,\"芯片不空, 在地址: 00000\",", second), std::string::npos) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+}
+
+// A record file that cannot be written refuses the run before any chip
+// command: the line never holds a chip its record does not account for.
+TEST(ProductionRecord, TheWindowStartsNoRunItCannotRecord) {
+  Day d("KV86P48");
+  d.Button(id::kRefreshMemory, id::kGroupFiles);
+  ASSERT_EQ(d.state.codeLoaded, 1) << d.Status();
+  d.InsertBlank(sim::ChipType::kOtp);
+  const std::string path = "R:\\line\\record.csv";
+  d.registry.WriteString(Hive::kUser, kSettingsKey, "record", path);
+  LoadSettings(d.ctx);
+  d.records.Refuse(path);
+  const size_t frames = d.Frames().size();
+
+  d.Button(id::kAutoProgram);
+
+  const auto boxes = d.window.MessageBoxes();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back().text, kTextRecordFailed + path);
+  EXPECT_EQ(boxes.back().caption, "警 告");
+  EXPECT_EQ(d.Frames().size(), frames);
+  EXPECT_EQ(d.ChipBytes(0, 0x17FF), std::vector<uint8_t>(0x1800, 0xFF));
+  EXPECT_EQ(d.state.successCount, 0u);
+  EXPECT_EQ(d.state.failureCount, 0u);
+  EXPECT_EQ(d.state.busy, 0);
 }
 
 }  // namespace
