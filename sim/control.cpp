@@ -173,8 +173,9 @@ ControlReply Fault(Programmer& programmer, const std::vector<std::string>& w) {
     const auto address = Number(w[2]);
     if (w.size() != 3 || (w[2] != "off" && !address)) return Fail("usage: fault stop-progress ADDR|off");
     f.stopProgressAt = w[2] == "off" ? std::nullopt : std::optional<uint32_t>(static_cast<uint32_t>(*address));
-  } else if (name == "drop-to-host" || name == "corrupt-to-host" || name == "late-to-host" ||
-             name == "drop-to-device" || name == "corrupt-to-device" || name == "late-to-device") {
+  } else if (name == "drop-to-host" || name == "corrupt-to-host" || name == "late-to-host" || name == "swap-to-host" ||
+             name == "drop-to-device" || name == "corrupt-to-device" || name == "late-to-device" ||
+             name == "swap-to-device") {
     WireFault& wire = name.ends_with("to-host") ? f.toHost : f.toDevice;
     if (w[2] == "off" && w.size() == 3) {
       wire = {};
@@ -184,6 +185,7 @@ ControlReply Fault(Programmer& programmer, const std::vector<std::string>& w) {
       if (!after || !count || w.size() > 4) return Fail("usage: fault " + name + " AFTER [COUNT]|off");
       const WireFault::Kind kind = name.starts_with("drop")   ? WireFault::Kind::kDrop
                                    : name.starts_with("late") ? WireFault::Kind::kLate
+                                   : name.starts_with("swap") ? WireFault::Kind::kSwap
                                                               : WireFault::Kind::kCorrupt;
       wire = {kind, *after, *count};
     }
@@ -256,8 +258,7 @@ std::string ControlHelp() {
          "fault silent|no|garbage|short|short-frame|wrong-checksum|dsr on|off\n"
          "fault voltage CODE|off    chip commands answer 'E' and CODE (one character, e.g. 1..4)\n"
          "fault stop-progress ADDR|off\n"
-         "fault drop-to-host|corrupt-to-host|late-to-host|drop-to-device|corrupt-to-device|late-to-device AFTER "
-         "[COUNT]|off\n"
+         "fault {drop|corrupt|late|swap}-to-{host|device} AFTER [COUNT]|off\n"
          "fault clear\n"
          "noise COUNT               send COUNT random bytes now\n"
          "unplug [MS] / replug [MS] now or after MS milliseconds\n"

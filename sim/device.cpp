@@ -22,18 +22,32 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-std::optional<uint8_t> Device::LineCounter::Pass(const WireFault& fault, uint8_t byte, uint64_t& delayUs) {
+void Device::LineCounter::Pass(const WireFault& fault, uint8_t byte, uint64_t& delayUs, std::vector<uint8_t>& out) {
   const uint64_t index = seen++;
-  if (fault.kind == WireFault::Kind::kNone || index < fault.after) return byte;
-  if (fault.count != 0 && index >= fault.after + fault.count) return byte;
+  if (fault.kind == WireFault::Kind::kSwap && index == fault.after) {
+    held = byte;
+    return;
+  }
+  if (fault.kind == WireFault::Kind::kSwap && held) {
+    out.push_back(byte);
+    out.push_back(*held);
+    held.reset();
+    return;
+  }
+  if (fault.kind == WireFault::Kind::kNone || fault.kind == WireFault::Kind::kSwap || index < fault.after ||
+      (fault.count != 0 && index >= fault.after + fault.count)) {
+    out.push_back(byte);
+    return;
+  }
   switch (fault.kind) {
     case WireFault::Kind::kDrop:
-      return std::nullopt;
+      return;
     case WireFault::Kind::kLate:
       delayUs += WireFault::kLateUs;
-      return byte;
+      out.push_back(byte);
+      return;
     default:
-      return static_cast<uint8_t>(byte ^ 0x01);
+      out.push_back(static_cast<uint8_t>(byte ^ 0x01));
   }
 }
 
@@ -48,9 +62,13 @@ uint64_t Device::HostWrite(const uint8_t* data, size_t count, uint64_t nowUs) {
   const auto arrival = [&](size_t bytes) {
     return (timing.hostBytesOnWire ? start + timing.WireUs(bytes) : now_) + delay;
   };
+  std::vector<uint8_t> passed;
   for (size_t i = 0; i < count; ++i) {
-    const std::optional<uint8_t> byte = toDevice_.Pass(faults_.toDevice, data[i], delay);
-    if (byte && powered_) in_.push_back({arrival(i + 1), *byte});
+    passed.clear();
+    toDevice_.Pass(faults_.toDevice, data[i], delay, passed);
+    for (const uint8_t byte : passed) {
+      if (powered_) in_.push_back({arrival(i + 1), byte});
+    }
   }
   txFree_ = arrival(count);
   return txFree_;
@@ -192,8 +210,8 @@ void Device::InjectNoise(size_t count, uint64_t nowUs) {
 }
 
 void Device::SetFaults(const Faults& faults) {
-  if (!(faults.toHost == faults_.toHost)) toHost_.seen = 0;
-  if (!(faults.toDevice == faults_.toDevice)) toDevice_.seen = 0;
+  if (!(faults.toHost == faults_.toHost)) toHost_ = {};
+  if (!(faults.toDevice == faults_.toDevice)) toDevice_ = {};
   if (faults.silent && !faults_.silent && rx_ == Rx::kFrame) {
     frameLength_ = 0;
     rx_ = Rx::kHunt;
@@ -219,10 +237,12 @@ void Device::Send(Answer kind, std::vector<uint8_t> bytes, std::string what) {
   bool damaged = false;
   uint64_t delay = 0;
   const uint64_t start = std::max(now_, rxFree_);
+  std::vector<uint8_t> passed;
   for (size_t i = 0; i < bytes.size(); ++i) {
-    const std::optional<uint8_t> byte = toHost_.Pass(faults_.toHost, bytes[i], delay);
-    damaged = damaged || byte != bytes[i];
-    if (byte) out_.push_back({start + timing.WireUs(i + 1) + delay, *byte});
+    passed.clear();
+    toHost_.Pass(faults_.toHost, bytes[i], delay, passed);
+    damaged = damaged || passed.size() != 1 || passed[0] != bytes[i];
+    for (const uint8_t byte : passed) out_.push_back({start + timing.WireUs(i + 1) + delay, byte});
   }
   rxFree_ = start + timing.WireUs(bytes.size()) + delay;
   if (damaged) what += " [damaged on the line]";

@@ -173,9 +173,11 @@ class Device {
   };
   struct LineCounter {
     uint64_t seen = 0;
-    // The byte as it leaves the damaged line, or nothing when it is lost;
-    // `delayUs` grows by what a late byte adds to it and all behind it.
-    std::optional<uint8_t> Pass(const WireFault& fault, uint8_t byte, uint64_t& delayUs);
+    std::optional<uint8_t> held;  // the first of two bytes to exchange
+    // Appends what leaves the damaged line for `byte` to `out` (nothing
+    // when it is lost or held); `delayUs` grows by what a late byte adds to
+    // it and all behind it.
+    void Pass(const WireFault& fault, uint8_t byte, uint64_t& delayUs, std::vector<uint8_t>& out);
   };
 
   uint64_t RxTimer() const;

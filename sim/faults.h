@@ -7,10 +7,11 @@ namespace kovra::sim {
 
 // Damage on one direction of the line: the first `after` bytes pass, then
 // `count` bytes (0: all that follow) are lost, have a bit flipped, or come
-// kLateUs late (a USB bridge's burst), the bytes behind them too.
+// kLateUs late (a USB bridge's burst), the bytes behind them too; kSwap
+// exchanges the next two bytes once (the 16-bit sum stays).
 // Counting starts when the fault is set.
 struct WireFault {
-  enum class Kind : uint8_t { kNone, kDrop, kCorrupt, kLate };
+  enum class Kind : uint8_t { kNone, kDrop, kCorrupt, kLate, kSwap };
   static constexpr uint64_t kLateUs = 10'000;
   Kind kind = Kind::kNone;
   uint64_t after = 0;
