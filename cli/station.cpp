@@ -42,6 +42,15 @@ std::string StepNames() {
 
 }  // namespace
 
+std::optional<std::string> LoadCodeFileStrictly(AppContext& ctx) {
+  RecordDamage damage;
+  LoadCodeFile(ctx, &damage);
+  if (damage.kind == RecordDamage::Kind::kNone) return std::nullopt;
+  const bool checksum = damage.kind == RecordDamage::Kind::kChecksum;
+  return ctx.window.GetText(id::kFilePath) + ": line " + std::to_string(damage.line) + ": " +
+         (checksum ? "the record's checksum is wrong" : "the record is cut short or garbled");
+}
+
 void StationWindow::SetText(int id, std::string_view text) {
   HeadlessWindow::SetText(id, text);
   if (id == id::kStatusLine && output_.status) output_.status(std::string(text));
@@ -109,7 +118,7 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
 
   if (job.codeFile.empty()) return std::nullopt;
   w.SetText(id::kFilePath, job.codeFile);
-  LoadCodeFile(ctx_);
+  if (auto damaged = LoadCodeFileStrictly(ctx_)) return damaged;
   if (s.linkError) return job.codeFile + ": " + w.GetText(id::kStatusLine);
   if (job.chip.empty()) return std::nullopt;
   CaptureAddressRange(ctx_);
