@@ -151,7 +151,13 @@ bool Station::Connect() {
   // its memory is confirmed again before a chip is programmed from it.
   state_.codeLoaded = 0;
   OnWorker([this] { kovra::Connect(ctx_); });
-  return state_.connected != 0;
+  if (state_.connected) return true;
+  // Another device under the port's name: the status says so, not only
+  // that no programmer answered.
+  if (const std::string refusal = ctx_.portMap.Refusal(); !refusal.empty()) {
+    window_.SetText(id::kStatusLine, refusal);
+  }
+  return false;
 }
 
 Outcome Station::Ready(bool* downloaded) {
