@@ -117,11 +117,29 @@ std::vector<std::string> ResolvePorts(const Args& args) {
   return ports;
 }
 
+// Only a regular file: a pipe would wait for a writer, and a device be read
+// or written for ever. A file that is made when first written may be new.
+void RequireRegularFile(const std::string& flag, const std::string& path, bool mayBeNew) {
+  if (path.empty()) throw Refusal{flag + " names no file"};
+  std::error_code error;
+  const std::filesystem::path file = Utf8Path(path);
+  const auto status = std::filesystem::status(file, error);
+  if (std::filesystem::is_regular_file(status)) return;
+  if (std::filesystem::exists(status)) throw Refusal{flag + " " + path + " is not a regular file"};
+  if (!mayBeNew) throw Refusal{flag + " " + path + ": no such file"};
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+  if (!std::filesystem::is_directory(folder, error)) throw Refusal{flag + " " + path + ": no such folder"};
+}
+
 Job BaseJob(const Args& args, const std::string& codeFile) {
   Job job;
   job.codeFile = codeFile;
-  job.chipList = args.One("--chips").value_or(PathText(Utf8Path(ExecutableFolder()) / Utf8Path(kChipListFileName)));
+  const auto chips = args.One("--chips");
+  if (chips) RequireRegularFile("--chips", *chips, false);
+  job.chipList = chips.value_or(PathText(Utf8Path(ExecutableFolder()) / Utf8Path(kChipListFileName)));
   job.chip = args.One("--chip").value_or("");
+  // Empty would mean the list's first row, which is no chip.
+  if (args.One("--chip") && job.chip.empty()) throw Refusal{"--chip names no chip"};
   job.expectChecksum = ParseChecksum(args);
   return job;
 }
@@ -296,7 +314,10 @@ int CmdProgram(const std::vector<std::string>& argv) {
   if (!args.One("--chip")) throw Refusal{"--chip is missing"};
   Job job = BaseJob(args, args.positional[0]);
   if (auto steps = args.One("--steps")) job.steps = SplitSteps(*steps);
-  job.recordPath = args.One("--record").value_or("");
+  if (auto record = args.One("--record")) {
+    RequireRegularFile("--record", *record, true);
+    job.recordPath = *record;
+  }
   const int count = ParseCount(args);
 
   std::vector<SystemPort> systemPorts;

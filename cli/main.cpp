@@ -17,7 +17,6 @@
 #include "chips/target_rules.h"
 #include "cli/commands.h"
 #include "cli/station.h"
-#include "image/code_loader.h"
 #include "image/hex_writer.h"
 #include "link/link_worker.h"
 #include "link/registry_port_map.h"
@@ -77,12 +76,17 @@ int Usage() {
   return cli::kExitUsage;
 }
 
-// Runs the loader as the application does for a path in the path field.
-bool Load(CliWorld& w, const std::string& file, bool fillZero) {
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "error: %s\n", why.c_str());
+  return cli::kExitUsage;
+}
+
+// Runs the loader as the application does for a path in the path field,
+// refusing a damaged file; linkError tells the rest.
+std::optional<std::string> Load(CliWorld& w, const std::string& file, bool fillZero) {
   w.state.fillZero = fillZero ? 1 : 0;
   w.window.SetText(id::kFilePath, file);
-  LoadCodeFile(w.ctx);
-  return w.state.linkError == 0;
+  return cli::LoadCodeFileStrictly(w.ctx);
 }
 
 bool WriteImage(const std::string& path, const std::vector<uint8_t>& image) {
@@ -110,9 +114,9 @@ int CmdLoad(const std::vector<std::string>& args) {
   if (file.empty()) return Usage();
 
   CliWorld w;
-  const bool loaded = Load(w, file, fillZero);
+  if (auto damaged = Load(w, file, fillZero)) return Refuse(*damaged);
   Print("status", w.window.GetText(id::kStatusLine));
-  if (!loaded) return cli::kExitFailed;
+  if (w.state.linkError) return cli::kExitFailed;
   Print("start", w.window.GetText(id::kStartAddress));
   Print("end", w.window.GetText(id::kEndAddress));
   Print("checksum", w.window.GetText(id::kChecksumField));
@@ -137,7 +141,8 @@ int CmdSaveHex(const std::vector<std::string>& args) {
   if (!start || !end || *start > *end) return Usage();
 
   CliWorld w;
-  if (!Load(w, args[0], false)) {
+  if (auto damaged = Load(w, args[0], false)) return Refuse(*damaged);
+  if (w.state.linkError) {
     Print("status", w.window.GetText(id::kStatusLine));
     return cli::kExitFailed;
   }

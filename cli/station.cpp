@@ -42,6 +42,15 @@ std::string StepNames() {
 
 }  // namespace
 
+std::optional<std::string> LoadCodeFileStrictly(AppContext& ctx) {
+  RecordDamage damage;
+  LoadCodeFile(ctx, &damage);
+  if (damage.kind == RecordDamage::Kind::kNone) return std::nullopt;
+  const bool checksum = damage.kind == RecordDamage::Kind::kChecksum;
+  return ctx.window.GetText(id::kFilePath) + ": line " + std::to_string(damage.line) + ": " +
+         (checksum ? "the record's checksum is wrong" : "the record is cut short or garbled");
+}
+
 void StationWindow::SetText(int id, std::string_view text) {
   HeadlessWindow::SetText(id, text);
   if (id == id::kStatusLine && output_.status) output_.status(std::string(text));
@@ -109,7 +118,7 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
 
   if (job.codeFile.empty()) return std::nullopt;
   w.SetText(id::kFilePath, job.codeFile);
-  LoadCodeFile(ctx_);
+  if (auto damaged = LoadCodeFileStrictly(ctx_)) return damaged;
   if (s.linkError) return job.codeFile + ": " + w.GetText(id::kStatusLine);
   if (job.chip.empty()) return std::nullopt;
   CaptureAddressRange(ctx_);
@@ -142,7 +151,13 @@ bool Station::Connect() {
   // its memory is confirmed again before a chip is programmed from it.
   state_.codeLoaded = 0;
   OnWorker([this] { kovra::Connect(ctx_); });
-  return state_.connected != 0;
+  if (state_.connected) return true;
+  // Another device under the port's name: the status says so, not only
+  // that no programmer answered.
+  if (const std::string refusal = ctx_.portMap.Refusal(); !refusal.empty()) {
+    window_.SetText(id::kStatusLine, refusal);
+  }
+  return false;
 }
 
 Outcome Station::Ready(bool* downloaded) {

@@ -65,6 +65,13 @@ class GivenPathDialogs : public FileDialogs {
   std::optional<std::string> path;
 };
 
+// Loads the file of the path field as the window does, but refuses it when
+// a record is damaged: the window skips a record it cannot read and stops
+// at a wrong checksum, so a half-copied file would program a shorter range.
+// The refusal names the file and the line; nullopt otherwise, whatever the
+// load's outcome.
+std::optional<std::string> LoadCodeFileStrictly(AppContext& ctx);
+
 // One programmer on one port, with its own state record, window and link
 // worker: stations of a gang share nothing but the record file.
 class Station {

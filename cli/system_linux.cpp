@@ -9,6 +9,24 @@
 #include "linux/sysfs_port_map.h"
 
 namespace kovra::cli {
+namespace {
+
+// Opens only what its map lists: a name that now leads to another socket's
+// programmer is not even opened.
+class NamedSerialPort : public linux_platform::LinuxSerialPort {
+ public:
+  explicit NamedSerialPort(PortMap& map) : map_(map) {}
+  bool Open(std::string_view name) override {
+    if (map_.Listed(name)) return LinuxSerialPort::Open(name);
+    Close();
+    return false;
+  }
+
+ private:
+  PortMap& map_;
+};
+
+}  // namespace
 
 std::vector<BridgePort> BridgePorts() { return linux_platform::SysfsPortMap().Scan(); }
 
@@ -24,8 +42,9 @@ std::string PortIdentity(const std::string& name) {
 }
 
 SystemPort OpenSystemPort(const std::string& name) {
-  return {name, std::make_unique<linux_platform::LinuxSerialPort>(),
-          std::make_unique<linux_platform::DevicePortMap>(name)};
+  auto map = std::make_unique<linux_platform::DevicePortMap>(name);
+  auto serial = std::make_unique<NamedSerialPort>(*map);
+  return {name, std::move(serial), std::move(map)};
 }
 
 std::unique_ptr<RecordFile> SystemRecordFile() { return std::make_unique<linux_platform::PosixRecordFile>(); }

@@ -135,23 +135,38 @@ class PieceReader {
 };
 
 // image is already filled. loadedEnd is one past the highest address any data
-// record reached; records can come in any order.
-Outcome ParseHexText(PieceReader& text, std::span<uint8_t> image, uint32_t& loadedEnd) {
+// record reached; records can come in any order. damage may be null.
+Outcome ParseHexText(PieceReader& text, std::span<uint8_t> image, uint32_t& loadedEnd, RecordDamage* damage) {
   uint64_t base = 0;  // type 02 and type 04 replace each other
   uint64_t end = 0;
   std::array<uint8_t, kMaxRecordBytes> bytes{};
   std::string_view piece;
+  size_t nextLine = 1;
   while (text.Next(piece)) {
+    // A piece cut by the length limit goes on in the next one.
+    const size_t line = nextLine;
+    if (piece.back() == '\n') ++nextLine;
+    const auto note = [&](RecordDamage::Kind kind) {
+      if (damage != nullptr && damage->kind == RecordDamage::Kind::kNone) *damage = {kind, line};
+    };
     const std::string_view record = TrimToRecordMark(piece);
     if (record.empty()) continue;
+    // Only the last mark's record loads: one before it is lost.
+    if (piece.find(':') + record.size() != piece.size()) note(RecordDamage::Kind::kUnreadable);
     const std::string_view digits = record.substr(1);
-    if (!AllRecordChars(digits) || !RecordLongEnough(record, kMinRecord)) continue;
+    if (!AllRecordChars(digits) || !RecordLongEnough(record, kMinRecord)) {
+      note(RecordDamage::Kind::kUnreadable);
+      continue;
+    }
     HexPairsToBytes(digits, bytes);
 
     const size_t count = bytes[0];
     uint8_t sum = 0;
     for (size_t i = 0; i < count + 5; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
-    if (sum != 0) return Outcome::kBadChecksum;
+    if (sum != 0) {
+      note(RecordDamage::Kind::kChecksum);
+      return Outcome::kBadChecksum;
+    }
 
     const uint8_t type = bytes[3];
     const uint32_t recordAddress = static_cast<uint32_t>(bytes[1]) << 8 | bytes[2];
@@ -279,13 +294,13 @@ void Finish(AppContext& ctx, Outcome outcome, uint32_t loadedEnd) {
   ShowImageChecksum(ctx);
 }
 
-void LoadHexText(AppContext& ctx, std::istream& in) {
+void LoadHexText(AppContext& ctx, std::istream& in, RecordDamage* damage) {
   ctx.state.linkError = 0;
   ctx.window.SetText(id::kStatusLine, kLoadInProgress);
   ResetImageToFill(ctx.state);
   PieceReader text(in);
   uint32_t loadedEnd = 0;
-  const Outcome outcome = ParseHexText(text, ctx.state.codeImage, loadedEnd);
+  const Outcome outcome = ParseHexText(text, ctx.state.codeImage, loadedEnd, damage);
   if (text.Failed()) return Fail(ctx, kLoadTextOpenFailed);
   Finish(ctx, text.TooLarge() ? Outcome::kTooLarge : outcome, loadedEnd);
 }
@@ -305,10 +320,11 @@ void LoadBinary(AppContext& ctx, const std::string& contents) {
 void LoadCodeFromBuffer(AppContext& ctx, bool binary, std::string contents) {
   if (binary) return LoadBinary(ctx, contents);
   std::istringstream in(std::move(contents));
-  LoadHexText(ctx, in);
+  LoadHexText(ctx, in, nullptr);
 }
 
-void LoadCodeFile(AppContext& ctx) {
+void LoadCodeFile(AppContext& ctx, RecordDamage* damage) {
+  if (damage != nullptr) *damage = {};
   ctx.state.linkError = 0;
   const std::string path = ctx.window.GetText(id::kFilePath);
   if (path.empty()) return Fail(ctx, kLoadNoPath);
@@ -320,7 +336,7 @@ void LoadCodeFile(AppContext& ctx) {
     std::ifstream in;
     if (std::filesystem::is_regular_file(Utf8Path(path), error)) in.open(Utf8Path(path), std::ios::binary);
     if (!in.is_open()) return Fail(ctx, kLoadTextOpenFailed);
-    return LoadHexText(ctx, in);
+    return LoadHexText(ctx, in, damage);
   }
   std::string contents;
   switch (ReadWholeFile(Utf8Path(path), ctx.state.codeImage.size(), contents)) {

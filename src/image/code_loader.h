@@ -24,10 +24,22 @@ inline constexpr std::string_view kLoadDone = "调入代码成功!";
 
 inline constexpr std::string_view kOpenCodeFilter = "hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj|BIN文件(*.*)|*.bin||";
 
+// The first damaged record of a text file: one that cannot be read whole
+// (cut short, garbled, or followed by another record mark on its line) or
+// one whose checksum is wrong. The load skips the first kind and stops at
+// the second, as files from other tools have always loaded; a caller that
+// must have every record refuses the file.
+struct RecordDamage {
+  enum class Kind { kNone, kUnreadable, kChecksum };
+  Kind kind = Kind::kNone;
+  size_t line = 0;  // from 1
+};
+
 // Reads the file named in the path field into the code image and sets the
 // code range, the range fields and the checksum field from it. The outcome
-// is linkError plus the status line.
-void LoadCodeFile(AppContext& ctx);
+// is linkError plus the status line; `damage`, when given, gets the first
+// damaged record.
+void LoadCodeFile(AppContext& ctx, RecordDamage* damage = nullptr);
 
 // LoadCodeFile once the file's bytes are in memory: contents as stored on
 // disk, binary chosen by the file name. Used directly by the fuzzer.

@@ -66,6 +66,23 @@ bool WaitReady(int fd, short events, Deadline end) {
   }
 }
 
+// Waits until the tty's output queue has gone out, until `end` at the most:
+// it sleeps the line time of what is queued, then looks again. False when
+// time ran out first, or the queue cannot be read (the device is gone).
+bool WaitDrained(int fd, Deadline end, Clock::duration byteTime) {
+  constexpr auto kLeastSleep = std::chrono::microseconds(100);
+  for (;;) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
+    if (queued == 0) return true;
+    const auto now = Clock::now();
+    if (end && now >= *end) return false;
+    Clock::duration sleep = std::max<Clock::duration>(byteTime * queued, kLeastSleep);
+    if (end) sleep = std::min(sleep, *end - now);
+    std::this_thread::sleep_for(sleep);
+  }
+}
+
 // Takes the tty's exclusive flock. False when another program holds it.
 // The tty's exclusive mode is no sign of a user: a program killed while it
 // held the port leaves it set as long as anybody else keeps the tty open,
@@ -177,8 +194,12 @@ bool LinuxSerialPort::Configure(const SerialSettings& settings) {
   // What the settings do not name keeps its current value. A pseudo-terminal
   // takes the settings but keeps no parity, so nothing is read back.
   termios t{};
-  if (tcgetattr(fd_, &t) != 0 || !ToTermios(settings, t)) return false;
-  return tcsetattr(fd_, TCSANOW, &t) == 0;
+  if (tcgetattr(fd_, &t) != 0 || !ToTermios(settings, t) || tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+  // A start bit, the data bits, the parity bit, the stop bits.
+  const uint32_t bits = 1 + static_cast<uint32_t>(settings.dataBits) + (settings.parity == Parity::kNone ? 0 : 1) +
+                        (settings.stopBits == StopBits::kTwo ? 2 : 1);
+  byteTime_ = std::chrono::microseconds(uint64_t{bits} * 1'000'000 / static_cast<uint32_t>(settings.baud));
+  return true;
 }
 
 bool LinuxSerialPort::GetModemStatus(uint32_t& modemStatus) {
@@ -196,16 +217,9 @@ bool LinuxSerialPort::GetModemStatus(uint32_t& modemStatus) {
 // missed.
 bool LinuxSerialPort::ArmTransmitEmpty() { return IsOpen(); }
 
+// tcdrain() has no time-out; the output queue is watched instead.
 bool LinuxSerialPort::WaitTransmitEmpty(uint32_t timeoutMs) {
-  // tcdrain() has no time-out; the output queue is watched instead.
-  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    int queued = 0;
-    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
-    if (queued == 0) return true;
-    if (Clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  return WaitDrained(fd_, Clock::now() + std::chrono::milliseconds(timeoutMs), byteTime_);
 }
 
 size_t LinuxSerialPort::Write(const uint8_t* data, size_t count) {
@@ -223,6 +237,11 @@ size_t LinuxSerialPort::Write(const uint8_t* data, size_t count) {
       break;
     }
   }
+  // The protocol paces the line by time (a download's page pause, the DSR
+  // polls after it): a write ends when its bytes have gone out, as the
+  // Windows port's does, not when the kernel has queued them. Past the
+  // time-out they still go, late.
+  if (written > 0) WaitDrained(fd_, end, byteTime_);
   return written;
 }
 

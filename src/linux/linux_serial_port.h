@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -10,7 +11,9 @@ namespace kovra::linux_platform {
 // A tty through termios. Reads and writes keep the COMMTIMEOUTS rules of
 // the Windows port: a total of constant + multiplier * bytes (0: no limit)
 // and, for reads, the longest gap once bytes have started to come (0: no
-// limit). All of them 0 makes a read wait for every byte it asked for.
+// limit). All of them 0 makes a read wait for every byte it asked for. A
+// write returns once its bytes have left the kernel's queue, or at its
+// time-out.
 //
 // Open takes the tty for this program alone: TIOCEXCL turns away later
 // opens by other users, an exclusive flock() turns away programs that ask
@@ -38,6 +41,7 @@ class LinuxSerialPort : public SerialPort {
  private:
   int fd_ = -1;
   SerialTimeouts timeouts_;
+  std::chrono::microseconds byteTime_{1'042};  // 10 bits at 9600 baud until configured
 };
 
 // Why `path` cannot be the programmer's port ("no such file", "not a

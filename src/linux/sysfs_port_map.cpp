@@ -1,6 +1,7 @@
 #include "linux/sysfs_port_map.h"
 
 #include <algorithm>
+#include <map>
 #include <system_error>
 
 namespace kovra::linux_platform {
@@ -38,6 +39,25 @@ bool NaturalLess(std::string_view a, std::string_view b) {
   return a.size() - i < b.size() - j;
 }
 
+// udev's stable names of the ttys in `devices`: a bridge keeps its
+// serial/by-path name, the USB socket it is plugged into, whatever ttyUSBn
+// it gets. By the tty they lead to; of two names (udev may add one with the
+// USB revision) the first in order.
+std::map<std::filesystem::path, std::string> ByPathNames(const std::filesystem::path& devices) {
+  std::map<std::filesystem::path, std::string> names;
+  std::error_code error;
+  const std::filesystem::path folder = devices / "serial" / "by-path";
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code unresolved;
+    const std::filesystem::path tty = std::filesystem::canonical(it->path(), unresolved);
+    if (unresolved) continue;
+    std::string name = it->path().string();
+    auto [entry, added] = names.emplace(tty, name);
+    if (!added && name < entry->second) entry->second = std::move(name);
+  }
+  return names;
+}
+
 }  // namespace
 
 SysfsPortMap::SysfsPortMap(std::filesystem::path ttyClass, std::filesystem::path devices)
@@ -50,12 +70,17 @@ std::vector<BridgePort> SysfsPortMap::Scan() {
     std::string name = it->path().filename().string();
     if (Listed(name)) names.push_back(std::move(name));
   }
-  std::sort(names.begin(), names.end(), NaturalLess);
+  const auto stable = ByPathNames(devices_);
   std::vector<BridgePort> ports;
   for (std::string& name : names) {
-    std::string port = (devices_ / name).string();
+    const std::filesystem::path node = devices_ / name;
+    std::error_code unresolved;
+    const auto found = stable.find(std::filesystem::canonical(node, unresolved));
+    std::string port = !unresolved && found != stable.end() ? found->second : node.string();
     ports.push_back({std::move(name), std::move(port)});
   }
+  std::sort(ports.begin(), ports.end(),
+            [](const BridgePort& a, const BridgePort& b) { return NaturalLess(a.port, b.port); });
   return ports;
 }
 

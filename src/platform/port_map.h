@@ -26,6 +26,9 @@ class PortMap {
   virtual bool Listed(std::string_view device) = 0;
   // A port name as the system compares port names (COM names ignore case).
   virtual std::string Canonical(std::string_view port) = 0;
+  // Why the map no longer lists a port whose name the system still has:
+  // another device answers to it now. Empty when there is no such reason.
+  virtual std::string Refusal() { return {}; }
 };
 
 }  // namespace kovra

@@ -63,7 +63,9 @@ class SerialPort {
   // armed. False when it did not come in time.
   virtual bool WaitTransmitEmpty(uint32_t timeoutMs) = 0;
 
-  // Byte counts actually moved; 0 on time-out or failure.
+  // Byte counts actually moved; 0 on time-out or failure. A write returns
+  // once its bytes have left the host for the line (the bridge may hold a
+  // few), or at its time-out: the protocol paces the line by time.
   virtual size_t Write(const uint8_t* data, size_t count) = 0;
   virtual size_t Read(uint8_t* data, size_t count) = 0;
 };

@@ -6,8 +6,9 @@
 #
 # CHECK: one (one programmer: chip, memory, record, wire), gang (four at
 # once, one chip not blank, one unplugged mid-chip), kill (kovra-cli killed
-# mid-chip leaves whole record rows), refusals (bad input stopped before a
-# byte is sent). Work files stay in ./line_e2e/CHECK for a look afterwards.
+# mid-chip leaves whole record rows), refusals (bad input stopped at once,
+# before a byte is sent). Work files stay in ./line_e2e/CHECK for a look
+# afterwards.
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 source "$repo/scripts/common.sh"
@@ -222,22 +223,31 @@ check_kill() {
   [ "$(echo "$rows" | wc -l)" -eq $((before + 1)) ] || fail "the second run did not add one row"
 }
 
-# --- bad input: exit status 2 and not one frame on the line
+# --- bad input: exit status 2, at once, and not one frame on the line
 check_refusals() {
   start_sims ttyA
   : >plain
+  mkfifo fifo
+  local list="--chips samlist.txt --record record.csv"
   local cases=(
-    "--port plain --chip $chip code.hex"
-    "--port ttyA --port /dev/null --chip $chip code.hex"
-    "--port ttyA --port $(readlink ttyA) --chip $chip code.hex"
-    "--port ttyA --chip $chip --expect-checksum 12G4 code.hex"
-    "--port ttyA --chip KV99X99 code.hex"
-    "--port ttyA --chip $chip missing.hex"
+    "$list --port plain --chip $chip code.hex"
+    "$list --port ttyA --port /dev/null --chip $chip code.hex"
+    "$list --port ttyA --port $(readlink ttyA) --chip $chip code.hex"
+    "$list --port ttyA --chip $chip --expect-checksum 12G4 code.hex"
+    "$list --port ttyA --chip KV99X99 code.hex"
+    "$list --port ttyA --chip '' code.hex"
+    "$list --port ttyA --chip $chip missing.hex"
+    # A pipe or a device would be waited on, or read, for ever.
+    "--chips fifo --record record.csv --port ttyA --chip $chip code.hex"
+    "--chips /dev/zero --record record.csv --port ttyA --chip $chip code.hex"
+    "--chips samlist.txt --record fifo --port ttyA --chip $chip code.hex"
+    "--chips samlist.txt --record /dev/null --port ttyA --chip $chip code.hex"
+    "--chips samlist.txt --record nowhere/record.csv --port ttyA --chip $chip code.hex"
   )
   local args rc
   for c in "${cases[@]}"; do
-    read -ra args <<<"$c"
-    "$cli" program --chips samlist.txt --record record.csv "${args[@]}" >out 2>err
+    eval "args=($c)"
+    timeout 10 "$cli" program "${args[@]}" >out 2>err
     rc=$?
     [ "$rc" -eq 2 ] || fail "$c: exit status $rc, not 2"
     [ ! -s out ] || fail "$c: printed $(cat out)"

@@ -31,7 +31,8 @@ inline constexpr const char* kScenarioChipList =
 // COM5, after the window's start-up, all in virtual time.
 struct SimWorld {
   explicit SimWorld(std::string savedChip = "KV86P48", std::string savedPort = "COM5",
-                    std::string_view chipList = kScenarioChipList) {
+                    std::string_view chipList = kScenarioChipList, SimBridgeOptions bridge = {})
+      : rig{clock, registry, std::move(bridge)} {
     dir.Write("samlist.txt", chipList);
     registry.WriteString(Hive::kMachine, kSettingsKey, "setup", dir.path().string());
     registry.WriteString(Hive::kMachine, kSettingsKey, "chip", savedChip);
@@ -72,7 +73,7 @@ struct SimWorld {
   VirtualClock clock;
   RecordingSound sound;
   ScriptedDialogs dialogs;
-  SimRig rig{clock, registry};
+  SimRig rig;
   RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;

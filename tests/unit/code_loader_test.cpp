@@ -202,6 +202,41 @@ TEST_F(CodeLoader, LoadsWhereTheRecordsSay) {
   }
 }
 
+// The load itself stays as it was; what it passed over is reported, by the
+// file's line (a long line's pieces are one line).
+TEST_F(CodeLoader, ReportsTheFirstDamagedRecord) {
+  using Kind = RecordDamage::Kind;
+  const std::string cut = ":0400000012345";
+  struct {
+    const char* name;
+    std::string contents;
+    std::string_view status;
+    RecordDamage want;
+  } cases[] = {
+      {"clean.hex", "words\n\n" + std::string(1500, 'x') + "\n" + kPlain + "\r\n", kLoadDone, {}},
+      {"clean.bin", cut, kLoadDone, {}},
+      {"cut-last.hex", Data(0, {1}) + Data(1, {2}) + cut, kLoadDone, {Kind::kUnreadable, 3}},
+      {"cut-crlf.hex",
+       kPlain + "\r\n" + std::string(1500, 'x') + "\r\n" + cut + "\r\n" + Data(4, {9}),
+       kLoadDone,
+       {Kind::kUnreadable, 3}},
+      {"zeros.hex", Data(0, {1}) + ":04000400" + std::string(10, '\0') + "\n", kLoadDone, {Kind::kUnreadable, 2}},
+      {"joined.hex", Data(0, {1}) + ":0100010002FC" + Data(2, {3}), kLoadDone, {Kind::kUnreadable, 2}},
+      {"checksum.hex", kPlain + "\n" + Data(4, {1}) + ":0400080012345678E9\n", kLoadBadChecksum, {Kind::kChecksum, 3}},
+      {"cut-then-checksum.hex", cut + "\n:0400080012345678E9\n", kLoadBadChecksum, {Kind::kUnreadable, 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    w.window.SetText(id::kFilePath, Utf8(dir_ / c.name));
+    std::ofstream(dir_ / c.name, std::ios::binary) << c.contents;
+    RecordDamage damage{Kind::kChecksum, 99};
+    LoadCodeFile(w.ctx, &damage);
+    EXPECT_EQ(w.window.GetText(id::kStatusLine), c.status);
+    EXPECT_EQ(damage.kind, c.want.kind);
+    EXPECT_EQ(damage.line, c.want.line);
+  }
+}
+
 TEST_F(CodeLoader, ChecksumAndFillByte) {
   Load("ff.bin", std::string(0x10000, '\xFF'));  // sums to 0xFF0000
   EXPECT_EQ(w.window.GetText(id::kChecksumField), "0000");

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -148,18 +150,31 @@ TEST(LinuxPlatform, SerialPortOnAPseudoTerminal) {
   close(observer);
 }
 
+// Listed by udev's by-path name, the socket's, when the tty has one.
 TEST(LinuxPlatform, SysfsPortMapListsOnlyTheBridgesPorts) {
   struct Tty {
     const char* name;
     const char* driver;  // none: no device behind it
+    std::vector<std::string> byPath;
   };
-  const Tty ttys[] = {{"ttyUSB10", "pl2303"}, {"ttyUSB2", "pl2303"}, {"ttyUSB1", "ftdi_sio"}, {"ttyS0", nullptr}};
+  const std::string socket2 = "pci-0000:00:14.0-usb-0:2:1.0-port0";
+  const std::string socket10 = "pci-0000:00:14.0-usb-0:10:1.0-port0";
+  const Tty ttys[] = {{"ttyUSB10", "pl2303", {"pci-0000:00:14.0-usbv2-0:2:1.0-port0", socket2}},
+                      {"ttyUSB2", "pl2303", {socket10}},
+                      {"ttyUSB3", "pl2303", {}},
+                      {"ttyUSB1", "ftdi_sio", {"pci-0000:00:14.0-usb-0:1:1.0-port0"}},
+                      {"ttyS0", nullptr, {}}};
 
   ScratchDir scratch;
   ASSERT_FALSE(scratch.path.empty());
   const fs::path ttyClass = scratch.path / "class" / "tty";
+  const fs::path dev = scratch.path / "dev";
+  fs::create_directories(dev / "serial" / "by-path");
   for (const Tty& tty : ttys) {
     fs::create_directories(ttyClass / tty.name);
+    std::ofstream(dev / tty.name) << "";
+    for (const std::string& link : tty.byPath)
+      fs::create_symlink("../../"s + tty.name, dev / "serial" / "by-path" / link);
     if (tty.driver == nullptr) continue;
     const fs::path driver = scratch.path / "drivers" / tty.driver;
     fs::create_directories(driver);
@@ -167,20 +182,22 @@ TEST(LinuxPlatform, SysfsPortMapListsOnlyTheBridgesPorts) {
     fs::create_directory_symlink(driver, ttyClass / tty.name / "device" / "driver");
   }
 
-  SysfsPortMap map(ttyClass, "/dev");
+  SysfsPortMap map(ttyClass, dev);
   const std::vector<BridgePort> ports = map.Scan();
-  ASSERT_EQ(ports.size(), 2u);
-  EXPECT_EQ(ports[0].device, "ttyUSB2");
-  EXPECT_EQ(ports[0].port, "/dev/ttyUSB2");
-  EXPECT_EQ(ports[1].device, "ttyUSB10");
-  EXPECT_EQ(ports[1].port, "/dev/ttyUSB10");
+  ASSERT_EQ(ports.size(), 3u);
+  EXPECT_EQ(ports[0].device, "ttyUSB10");
+  EXPECT_EQ(ports[0].port, (dev / "serial" / "by-path" / socket2).string());
+  EXPECT_EQ(ports[1].device, "ttyUSB2");
+  EXPECT_EQ(ports[1].port, (dev / "serial" / "by-path" / socket10).string());
+  EXPECT_EQ(ports[2].device, "ttyUSB3");
+  EXPECT_EQ(ports[2].port, (dev / "ttyUSB3").string());
   EXPECT_TRUE(map.Listed("ttyUSB2"));
   EXPECT_FALSE(map.Listed("ttyUSB1"));
   EXPECT_FALSE(map.Listed("../tty/ttyUSB2"));
 
   fs::remove_all(ttyClass / "ttyUSB2");
   EXPECT_FALSE(map.Listed("ttyUSB2"));
-  ASSERT_EQ(map.Scan().size(), 1u);
+  ASSERT_EQ(map.Scan().size(), 2u);
   EXPECT_EQ(map.Scan()[0].device, "ttyUSB10");
 }
 
@@ -280,6 +297,42 @@ TEST(LinuxPlatform, RecordRowsStayWholeAfterATornRow) {
   EXPECT_FALSE(records.CanAppend(nowhere));
   EXPECT_FALSE(records.Append(nowhere, kRecordHeader, row));
   EXPECT_FALSE(fs::exists(scratch.path / "gone"));
+}
+
+// After two replugs a name can lead to another socket's bridge: the named
+// port is not listed then, and says why; a bridge the name leads to in its
+// own socket is, whatever tty it became. /dev/null stands for the tty node:
+// its device number leads through a made-up sysfs to the USB interface.
+TEST(LinuxPlatform, NamedPortKeepsItsDevice) {
+  ScratchDir scratch;
+  ASSERT_FALSE(scratch.path.empty());
+  struct stat node {};
+  ASSERT_EQ(stat("/dev/null", &node), 0);
+  const fs::path sys = scratch.path / "sys";
+  const fs::path number =
+      sys / "dev" / "char" / (std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev)));
+  fs::create_directories(number.parent_path());
+  const auto plug = [&](const std::string& interface, const std::string& tty) {
+    const fs::path port = sys / "devices" / "usb1" / interface / tty;
+    fs::create_directories(port / "tty" / tty);
+    fs::remove(port / "tty" / tty / "device");
+    fs::create_directory_symlink(port, port / "tty" / tty / "device");
+    fs::remove(number);
+    fs::create_directory_symlink(port / "tty" / tty, number);
+  };
+
+  plug("1-2/1-2:1.0", "ttyUSB0");
+  DevicePortMap map("/dev/null", sys);
+  EXPECT_TRUE(map.Listed("/dev/null"));
+  EXPECT_EQ(map.Refusal(), "");
+  plug("1-2/1-2:1.0", "ttyUSB3");
+  EXPECT_TRUE(map.Listed("/dev/null"));
+  plug("1-3/1-3:1.0", "ttyUSB0");
+  EXPECT_FALSE(map.Listed("/dev/null"));
+  EXPECT_EQ(map.Refusal(), "/dev/null now leads to another device (USB 1-3:1.0) than at first (USB 1-2:1.0): not used");
+  plug("1-2/1-2:1.0", "ttyUSB0");
+  EXPECT_TRUE(map.Listed("/dev/null"));
+  EXPECT_EQ(map.Refusal(), "");
 }
 
 }  // namespace

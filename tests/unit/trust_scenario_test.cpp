@@ -1,8 +1,8 @@
 // What a production line must be able to trust across operations: code that
 // was not confirmed is never programmed, an interrupted master is never
 // configured, a pulled cable is no chip failure, wide code files download,
-// a drain event that never comes costs a bounded wait, and a damaged
-// progress address never passes a chip.
+// a download keeps step with the line, a drain event that never comes
+// costs a bounded wait, and a damaged progress address never passes a chip.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -230,6 +230,46 @@ TEST(Trust, DamagedProgressAddressNeverPassesAChip) {
     l.Press(id::kVerifyChip, id::kGroupOperations);
     EXPECT_EQ(l.Status(), c.status);
     EXPECT_EQ(l.state.linkError, 1);
+  }
+}
+
+// Behind a kernel queue (Linux's write() returns once the bytes are queued)
+// the download's page pause and DSR polls run ahead of the line, and the
+// next page arrives while the programmer writes the last. A write that
+// waits for the queue to go out, as the Linux port's does, keeps in step.
+TEST(Trust, DownloadKeepsStepWithTheLineBehindAKernelQueue) {
+  struct QueuedPort : ObservedPort {
+    QueuedPort(test::SimRig& rig, bool drains) : ObservedPort(rig.port), rig(rig), drains(drains) {}
+    size_t Write(const uint8_t* data, size_t count) override {
+      const size_t n = ObservedPort::Write(data, count);
+      if (drains) rig.bridge.clock().AdvanceToUs(rig.programmer.TransmitIdleUs());
+      return n;
+    }
+    test::SimRig& rig;
+    bool drains;
+  };
+  for (bool drains : {false, true}) {
+    SCOPED_TRACE(drains ? "drains" : "only queues");
+    // The bridge takes a megabyte ahead of the line: the kernel's queue.
+    test::SimWorld w("KV86P48", "COM5", test::kScenarioChipList, {.transmitFifo = size_t{1} << 20});
+    w.window.SetChecked(id::kDebugMode, false);
+    w.window.SetText(id::kFilePath, w.dir.Write("code.hex", test::SampleHex(0x800)));
+    QueuedPort port(w.rig, drains);
+    AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                   port,    w.portMap, w.worker,   w.programFolder, w.records};
+    OnTimerTick(ctx);
+    w.worker.WaitIdle();
+    ASSERT_EQ(w.state.connected, 1) << w.Status();
+    StartOperation(ctx, Op::kDownload);
+    w.worker.WaitIdle();
+    const std::vector<sim::Violation> violations = w.rig.Violations();
+    bool overrun = false;
+    for (const sim::Violation& v : violations) overrun |= v.text.find("page write in progress") != v.text.npos;
+    EXPECT_EQ(overrun, !drains);
+    if (drains) {
+      EXPECT_TRUE(violations.empty());
+      EXPECT_EQ(w.state.codeLoaded, 1) << w.Status();
+    }
   }
 }
 
