@@ -7,13 +7,14 @@
 # CHECK: one (one programmer: chip, memory, record, wire), gang (four at
 # once, one chip not blank, one unplugged mid-chip), kill (kovra-cli killed
 # mid-chip leaves whole record rows), refusals (bad input stopped at once,
-# before a byte is sent). Work files stay in ./line_e2e/CHECK for a look
-# afterwards.
+# before a byte is sent), trust (48 KiB programmed and configured whole; a
+# download damaged on the line with its 16-bit sum kept programs no chip).
+# Work files stay in ./line_e2e/CHECK for a look afterwards.
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 source "$repo/scripts/common.sh"
 source "$repo/scripts/app_env.sh"
-[ $# -eq 3 ] || { echo "usage: $0 one|gang|kill|refusals KOVRA_CLI KOVRA_SIM" >&2; exit 2; }
+[ $# -eq 3 ] || { echo "usage: $0 one|gang|kill|refusals|trust KOVRA_CLI KOVRA_SIM" >&2; exit 2; }
 check=$1
 cli=$(realpath "$2")
 sim=$(realpath "$3")
@@ -61,10 +62,12 @@ cleanup() {
 trap cleanup EXIT
 
 # A programmer named NAME: its port is ./NAME, its control FIFO NAME.ctl,
-# its wire log NAME.wire, its replies NAME.out. A blank 8 KiB OTP chip.
+# its wire log NAME.wire, its replies NAME.out. A blank OTP chip of $rom
+# bytes (8 KiB unless set).
+rom=0x2000
 start_sims() {
   for name; do
-    "$sim" --timing real --chip otp --rom-size 0x2000 --link "$name" --control "$name.ctl" \
+    "$sim" --timing real --chip otp --rom-size "$rom" --link "$name" --control "$name.ctl" \
       --log "$name.wire" >"$name.out" 2>&1 &
     sims+=($!)
   done
@@ -259,11 +262,52 @@ check_refusals() {
   ! grep -q 'host >' ttyA.wire || fail "bytes were sent: $(grep 'host >' ttyA.wire | head -n 3)"
 }
 
+# --- what a line must trust
+check_trust() {
+  rom=0xC000
+  start_sims ttyA
+  # 48 KiB on a chip whose ROM ends at BFFFH: every byte programmed and
+  # verified, and the offline master's configuration covering them all.
+  head -c 49152 /dev/urandom >big.bin
+  "$cli" program big.bin --port ttyA --chip KV88C0A --chips samlist.txt >out 2>err
+  local rc=$?
+  [ "$rc" -eq 0 ] || fail "48 KiB on KV88C0A: program exited $rc"
+  sim_do ttyA save-chip ttyA.chip
+  cmp -s big.bin ttyA.chip || fail "48 KiB on KV88C0A: the chip does not hold the whole code"
+  "$cli" offline-master big.bin --port ttyA --chip KV88C0A --chips samlist.txt >>out 2>>err
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "48 KiB on KV88C0A: offline-master exited $rc"
+  # The configuration frame: its end address (bytes 19, 6 and 7) is BFFFH.
+  local config
+  config=$(grep 'host > frame 0x11' ttyA.wire | tail -n 1 | sed -E 's/.*frame 0x11 +//')
+  [ "$(echo "$config" | awk '{ print $20 $7 $8 }')" = 00BFFF ] ||
+    fail "the offline configuration does not end at BFFFH: $config"
+
+  # Two neighbouring bytes exchanged in the download stream (the frames
+  # before it are fewer than 600 bytes): the same 16-bit sum, other code.
+  sim_do ttyA chip otp 0x2000
+  sim_do ttyA fault swap-to-device 600
+  "$cli" program code.hex --port ttyA --chip "$chip" --chips samlist.txt >>out 2>>err
+  rc=$?
+  [ "$rc" -eq 1 ] || fail "a download with exchanged bytes: program exited $rc, not 1"
+  tail -n 3 out | grep -q '^port: ttyA result: fail status: 编程内存与代码文件不符' ||
+    fail "a download with exchanged bytes was not refused for its bytes"
+  sim_do ttyA save-chip ttyA.chip
+  [ "$(tr -d '\377' <ttyA.chip | wc -c)" -eq 0 ] || fail "a chip was programmed from the damaged memory"
+  # A sound line again: the next run downloads anew and passes.
+  sim_do ttyA fault swap-to-device off
+  "$cli" program code.hex --port ttyA --chip "$chip" --chips samlist.txt >>out 2>>err ||
+    fail "the run after the damaged download did not pass"
+  check_chip ttyA
+  check_wires ttyA
+}
+
 case $check in
   one) check_one ;;
   gang) check_gang ;;
   kill) check_kill ;;
   refusals) check_refusals ;;
+  trust) check_trust ;;
   *) echo "unknown check $check" >&2; exit 2 ;;
 esac
 if [ "$status" -eq 0 ]; then
