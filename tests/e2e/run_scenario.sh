@@ -7,7 +7,10 @@
 #
 # KOVRA_WINDOWS_BUILD: the Windows build folder (default build/windows);
 # KOVRA_SIM: the native kovra-sim (default build/native/sim/kovra-sim).
-# A first line "# sim: OPTIONS" gives kovra-sim options.
+# A first line "# sim: OPTIONS" gives kovra-sim options; "# make: FILE
+# SIZE" lines make FILE in the work folder (@WORK@) of SIZE random bytes
+# before the script, and "# same: A B" lines fail the scenario afterwards
+# unless B begins with the bytes of A (both in the work folder).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/common.sh
@@ -30,8 +33,15 @@ prepare_app_prefix "$PWD/data" fresh
 # shellcheck disable=SC2046
 start_sim "$sim" "$work" $(sim_options "$scenario") || exit 1
 
+sed -nE 's/^# make: ([^ ]+) ([0-9]+)$/\1 \2/p' "$scenario" | while read -r file size; do
+  head -c "$size" /dev/urandom >"$work/$file"
+done
+
 run_drive "$scenario" "$windows" "$work" "$shots" | tee "$work/driver.out"
 status=${PIPESTATUS[0]}
+while read -r a b; do
+  cmp -s -n "$(stat -c %s "$work/$a")" "$work/$a" "$work/$b" || { echo "FAILED: $b does not hold $a"; status=1; }
+done < <(sed -nE 's/^# same: ([^ ]+) ([^ ]+)$/\1 \2/p' "$scenario")
 check_wire_log "$work/wire.log" || status=1
 convert_shots "$shots"
 if [ "$status" -ne 0 ]; then
