@@ -241,10 +241,13 @@ Outcome Station::SaveMemoryHex(const std::string& path, uint32_t start, uint32_t
 
 Outcome Station::MakeOfflineMaster() {
   if (!Connect()) return {false, window_.GetText(id::kStatusLine)};
-  // The master downloads the code itself; the checks before it were made
-  // when the job was prepared.
-  StartOperation(ctx_, Op::kMakeMaster);
-  worker_.WaitIdle();
+  // The master downloads the image checked when the job was prepared,
+  // never the file again.
+  OnWorker([this] {
+    state_.operationCode() = static_cast<uint8_t>(Op::kMakeMaster);
+    BuildRequestFrame(ctx_);
+    kovra::MakeOfflineMaster(ctx_, DownloadLoadedImage);
+  });
   // Its own download confirmed the memory against the image, whose sum the
   // preparation held against the golden checksum.
   const std::string status = window_.GetText(id::kStatusLine);

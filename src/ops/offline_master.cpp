@@ -16,7 +16,7 @@ void Status(AppContext& ctx, const char* text) { ctx.window.SetText(id::kStatusL
 
 }  // namespace
 
-void MakeOfflineMaster(AppContext& ctx) {
+void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
   AppState& s = ctx.state;
   s.linkError = 0;
   if (!s.connected) {
@@ -28,7 +28,7 @@ void MakeOfflineMaster(AppContext& ctx) {
   }
   // A master is made from the programmer's memory, never from the image.
   if (ctx.window.IsChecked(id::kDebugMode)) {
-    DownloadImage(ctx);
+    download(ctx);
     ctx.window.SetChecked(id::kDebugMode, false);
     // What the image download confirmed is not the programmer's memory.
     s.codeLoaded = 0;
@@ -41,7 +41,7 @@ void MakeOfflineMaster(AppContext& ctx) {
     return;
   }
 
-  DownloadImage(ctx);
+  download(ctx);
   if (!s.codeLoaded) {
     // An interrupted download leaves a half-written memory: no
     // configuration may describe it.

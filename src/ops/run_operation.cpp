@@ -92,6 +92,7 @@ void CountOutcome(AppContext& ctx) {
 void RunChipSetting(AppContext& ctx, const Operation& op) { ApplyChipSetting(ctx, op.command); }
 void RunVerify(AppContext& ctx, const Operation&) { DebugMode(ctx) ? VerifyByReadback(ctx) : VerifyChip(ctx); }
 void RunCopyChip(AppContext& ctx, const Operation&) { DebugMode(ctx) ? CopyChipToImage(ctx) : CopyChipToMemory(ctx); }
+void RunMakeMaster(AppContext& ctx, const Operation&) { MakeOfflineMaster(ctx, DownloadImage); }
 void RunOpenAndDownload(AppContext& ctx, const Operation&) {
   if (ChooseCodeFile(ctx)) DownloadImage(ctx);
 }
@@ -122,7 +123,7 @@ constexpr Operation kOperations[] = {
     {Op::kProgramFromImage, cmd::kProgramFromStream, "program from image", false, true, Run<ProgramFromImage>},
     // F7 starts it on the worker without asking for the link.
     {Op::kInitMemory, cmd::kInitMemory, "initialise memory", false, false, Run<InitMemory>},
-    {Op::kMakeMaster, cmd::kOfflineConfig, "offline master", false, true, Run<MakeOfflineMaster>},
+    {Op::kMakeMaster, cmd::kOfflineConfig, "offline master", false, true, RunMakeMaster},
     {Op::kAutoProgram, kNoCommand, "automatic programming", true, true, AutoProgram},
     {Op::kSaveHex, cmd::kReadMemoryBlock, "save HEX", false, true, Run<SaveProgrammingMemoryAsHex>},
     {Op::kOpenAndDownload, kNoCommand, "open and download", false, true, RunOpenAndDownload},
