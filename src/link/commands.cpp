@@ -40,6 +40,15 @@ bool RewritesMemory(uint8_t code) {
 
 bool IsAnswer(const uint8_t* buffer, const char* word) { return std::memcmp(buffer, word, std::strlen(word) + 1) == 0; }
 
+bool PassesEnd(uint8_t code) { return code == cmd::kBlankCheck || code == cmd::kVerifyChip; }
+
+// The shape of a progress walk: each address beyond the one before (the
+// first beyond the start), and none beyond end + 1, where a walk that
+// passes the end stops.
+bool PlausibleProgress(uint32_t address, uint32_t previous, uint32_t end) {
+  return address > previous && address <= end + 1;
+}
+
 }  // namespace
 
 void SetFrameRange(AppState& state, uint32_t start, uint32_t end) { state.requestFrame.SetRange(start, end); }
@@ -101,16 +110,8 @@ bool ReadRomOk(AppContext& ctx, size_t bufferSize, uint32_t tries) {
   return true;
 }
 
-bool PassesEnd(uint8_t code) { return code == cmd::kBlankCheck || code == cmd::kVerifyChip; }
-
 bool ProgressReached(uint8_t code, uint32_t address, uint32_t end) {
   return PassesEnd(code) ? address > end : address >= end;
-}
-
-bool PlausibleProgress(uint8_t code, uint32_t address, uint32_t previous, uint32_t end) {
-  if (address <= previous) return false;
-  if (address <= end) return true;
-  return address == end + 1 || (!PassesEnd(code) && address == end);
 }
 
 uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_t end, const std::string& statusText) {
@@ -127,7 +128,7 @@ uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_
     // has no closing answer: a damaged address taken as such would pass a
     // chip the programmer never finished. An address out of the walk's
     // shape is damage, and a repeated one no progress.
-    if (!PlausibleProgress(code, address, previous, end)) {
+    if (!PlausibleProgress(address, previous, end)) {
       ctx.state.linkError = 1;
       return last;
     }

@@ -60,13 +60,7 @@ uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_
 
 // "reached" for a progress command: 0x03 and 0x05 pass the end, the others
 // reach it.
-bool PassesEnd(uint8_t code);
 bool ProgressReached(uint8_t code, uint32_t address, uint32_t end);
-
-// The shape of a progress walk: each address beyond the one before (the
-// first beyond the start), none beyond the end but the last, which is
-// end + 1 (for the commands that reach the end, also the end itself).
-bool PlausibleProgress(uint8_t code, uint32_t address, uint32_t previous, uint32_t end);
 
 // Five upper-case hexadecimal digits, as addresses are shown.
 std::string Hex5(uint32_t value);
