@@ -78,11 +78,21 @@ start_sim() {
   exit 1
 }
 
+# Sim $1's whole output lines into `lines`. The shell reads them itself:
+# processes started for every look at sixteen sims would hold up the line's
+# next chip and count as its time.
+lines=()
+sim_lines() {
+  mapfile lines <"$work/sim$1.out"
+  if ((${#lines[@]})) && [[ ${lines[-1]} != *$'\n' ]]; then unset 'lines[-1]'; fi
+}
+
 # Waits for sim $1's answer to a command sent when its output had $2 lines.
 answer() {
   local i
   for ((i = 0; i < 2000; i++)); do
-    (($(wc -l <"$work/sim$1.out") > $2)) && return 0
+    sim_lines "$1"
+    ((${#lines[@]} > $2)) && return 0
     sleep 0.001
   done
   echo "line_figures: sim$1 does not answer" >&2
@@ -96,12 +106,13 @@ control() {
   shift
   local before=()
   for n in "$@"; do
-    before[n]=$(wc -l <"$work/sim$n.out")
+    sim_lines "$n"
+    before[n]=${#lines[@]}
     echo "$command" >"$work/sim$n.ctl"
   done
   for n in "$@"; do
     answer "$n" "${before[n]}"
-    tail -n 1 "$work/sim$n.out" | grep -qx ok || { echo "line_figures: sim$n: $command failed" >&2; exit 1; }
+    [[ ${lines[-1]} == $'ok\n' ]] || { echo "line_figures: sim$n: $command failed" >&2; exit 1; }
   done
 }
 
