@@ -8,13 +8,14 @@
 #      fresh blank chip each run: with the code already in the programmer's
 #      memory (the steady state of a line) and with an erased memory (a
 #      line's first chip: the download is part of the job).
-#   2. Chips per hour of four programmers at once (--port x4) against one
-#      alone: --count $COUNT, the memories holding the code, new chips put
-#      in between chips (the newline on standard input goes as soon as they
-#      are in).
+#   2. Chips per hour of four and of sixteen programmers at once (--port x4,
+#      x16) against one alone: --count $COUNT, the memories holding the
+#      code, new chips put in between chips (the newline on standard input
+#      goes as soon as they are in).
 #
 # A run in which a chip fails, or a sim sees protocol misuse, is reported
-# and run again (at most twice).
+# and run again (at most twice); the sixteen-programmer line runs once and
+# its failed chips are counted, since they are what it is measured for.
 # Builds nothing: needs kovra-sim, kovra-cli and kovra_bench in $BUILD.
 #
 #   bench/line_figures.sh          (RUNS=5 COUNT=5 BUILD=build/native)
@@ -78,11 +79,21 @@ start_sim() {
   exit 1
 }
 
+# Sim $1's whole output lines into `lines`. The shell reads them itself:
+# processes started for every look at sixteen sims would hold up the line's
+# next chip and count as its time.
+lines=()
+sim_lines() {
+  mapfile lines <"$work/sim$1.out"
+  if ((${#lines[@]})) && [[ ${lines[-1]} != *$'\n' ]]; then unset 'lines[-1]'; fi
+}
+
 # Waits for sim $1's answer to a command sent when its output had $2 lines.
 answer() {
   local i
   for ((i = 0; i < 2000; i++)); do
-    (($(wc -l <"$work/sim$1.out") > $2)) && return 0
+    sim_lines "$1"
+    ((${#lines[@]} > $2)) && return 0
     sleep 0.001
   done
   echo "line_figures: sim$1 does not answer" >&2
@@ -96,12 +107,13 @@ control() {
   shift
   local before=()
   for n in "$@"; do
-    before[n]=$(wc -l <"$work/sim$n.out")
+    sim_lines "$n"
+    before[n]=${#lines[@]}
     echo "$command" >"$work/sim$n.ctl"
   done
   for n in "$@"; do
     answer "$n" "${before[n]}"
-    tail -n 1 "$work/sim$n.out" | grep -qx ok || { echo "line_figures: sim$n: $command failed" >&2; exit 1; }
+    [[ ${lines[-1]} == $'ok\n' ]] || { echo "line_figures: sim$n: $command failed" >&2; exit 1; }
   done
 }
 
@@ -145,18 +157,21 @@ one_chip() {
 
 # `kovra-cli program --count $count` on the sims named, a new chip in each
 # between chips: its wall time in µs, or status 1 after noting a failure.
+# Either way $work/line.last holds the wall time and the chips not passed.
 line_run() {
   local ports=() n
   for n in "$@"; do ports+=(--port "$work/sim$n.tty"); done
   control "chip otp $rom" "$@"
-  local start end line results=0 chipsDone=0 failed=0
+  local start end line results=0 passes=0 chipsDone=0 failed=0
   start=$(now_us)
   coproc CLI { "$cli" program "$work/code.hex" "${ports[@]}" --chips "$chips" --chip "$chip" --count "$count" \
     2>"$work/line.err"; }
   local out=${CLI[0]} in=${CLI[1]} pid=$CLI_PID
   while IFS= read -r line <&"$out"; do
     [[ $line == port:* ]] || continue
-    if [[ $line != *" result: pass "* ]]; then
+    if [[ $line == *" result: pass "* ]]; then
+      ((++passes))
+    else
       echo "$# programmer(s): $line" >>"$work/failures"
       failed=1
     fi
@@ -168,6 +183,7 @@ line_run() {
   wait "$pid" || failed=1
   end=$(now_us)
   clean "$@" || failed=1
+  echo "$((end - start)) $((count * $# - passes))" >"$work/line.last"
   ((results == count * $# && !failed)) || return 1
   echo $((end - start))
 }
@@ -191,7 +207,7 @@ floor() {
     jq -er --arg c "$2" '.benchmarks[0] | if .error_occurred then error(.error_message) else .[$c] end'
 }
 
-for n in 1 2 3 4; do start_sim "$n"; done
+for n in {1..16}; do start_sim "$n"; done
 
 # 1. One chip.
 steady=() first=()
@@ -205,12 +221,20 @@ steady_floor=$(floor LineChipSteady virtual_ms)
 first_floor=$(floor LineChipFirst virtual_ms)
 line_floor=$(floor "LineCount/$count" chips_per_hour)
 
-# 2. The code into every programmer's memory (sim 1 has it), then the line.
-for n in 2 3 4; do
-  "$cli" download "$work/code.hex" --port "$work/sim$n.tty" --chips "$chips" --chip "$chip" >/dev/null
+# 2. The code into every programmer's memory (sim 1 has it), all at once,
+# then the lines.
+downloads=()
+for n in {2..16}; do
+  "$cli" download "$work/code.hex" --port "$work/sim$n.tty" --chips "$chips" --chip "$chip" >/dev/null &
+  downloads+=($!)
+done
+for pid in "${downloads[@]}"; do
+  wait "$pid" || { echo "line_figures: a download failed" >&2; exit 1; }
 done
 one_us=$(again line_run 1)
 four_us=$(again line_run 1 2 3 4)
+line_run {1..16} >/dev/null || true
+read -r sixteen_us sixteen_failed <"$work/line.last"
 
 pct() { awk -v w="$1" -v f="$2" 'BEGIN { printf "%+.1f %%", (w - f) / f * 100 }'; }
 per_hour() { awk -v t="$1" -v n="$2" 'BEGIN { printf "%.0f", n * 3600e6 / t }'; }
@@ -231,9 +255,13 @@ printf '%-34s %10.1f %10s %10.0f\n' 1 "$(awk -v t="$one_us" 'BEGIN { print t / 1
   "$(per_hour "$one_us" "$count")" "$line_floor"
 printf '%-34s %10.1f %10s %10.0f\n' 4 "$(awk -v t="$four_us" 'BEGIN { print t / 1e6 }')" \
   "$(per_hour "$four_us" $((4 * count)))" "$(awk -v f="$line_floor" 'BEGIN { print 4 * f }')"
+printf '%-34s %10.1f %10s %10.0f\n' 16 "$(awk -v t="$sixteen_us" 'BEGIN { print t / 1e6 }')" \
+  "$(per_hour "$sixteen_us" $((16 * count)))" "$(awk -v f="$line_floor" 'BEGIN { print 16 * f }')"
 printf '%-34s %21.2fx\n' "four against one" "$(awk -v a="$one_us" -v b="$four_us" 'BEGIN { print 4 * a / b }')"
+printf '%-34s %21.2fx\n' "sixteen against one" "$(awk -v a="$one_us" -v b="$sixteen_us" 'BEGIN { print 16 * a / b }')"
+echo "sixteen programmers: $sixteen_failed of $((16 * count)) chips failed"
 if [[ -s $work/failures ]]; then
   echo
-  echo "runs repeated:"
+  echo "failures (a run of one or four programmers was repeated; sixteen ran once):"
   cat "$work/failures"
 fi

@@ -111,9 +111,20 @@ void MemorySumFloor(Floor& f, uint32_t end, uint64_t busyUntil = 0) {
   f.Answer(f.Range(t.memoryAckUs, end, t.memoryReadByteUs, t.memorySumProgressUs, 50, busyUntil), 2);
 }
 
+// 0x0F: acknowledgement, 50 ms, then the bytes read at 4 µs each, sent
+// with their checksum word.
+void MemoryBlockFloor(Floor& f, uint32_t count) {
+  const uint64_t ack = f.Frame() + kTiming.frameAnswerUs + kTiming.memoryAckUs;
+  f.Answer(ack, 2);
+  f.Pause(50 * kMs);
+  f.Answer(ack + count * kTiming.memoryReadByteUs, count + 2);
+}
+
 // 0x0C and its "ROMOK" after the erase, 200 ms, 0x0E and 8-byte writes with
 // 30 ms and a DSR wait before the last chunk of each page and before the
-// first of the next (the page write shows on DSR), 500 ms, then 0x0D.
+// first of the next (the page write shows on DSR), 500 ms, 0x0D, then the
+// memory read back in blocks of 1024 bytes, since a matching sum is no
+// proof of the bytes.
 uint64_t DownloadFloorUs(uint32_t end) {
   Floor f;
   f.Answer(f.Frame() + kTiming.frameAnswerUs + kTiming.memoryEraseUs, 5);
@@ -131,6 +142,7 @@ uint64_t DownloadFloorUs(uint32_t end) {
   }
   f.Pause(500 * kMs);
   MemorySumFloor(f, end, busyUntil);
+  for (uint32_t a = 0; a <= end; a += 1024) MemoryBlockFloor(f, std::min(a + 1023, end) - a + 1);
   return f.Us();
 }
 
