@@ -152,11 +152,9 @@ std::optional<uint32_t> FirstMemoryDifference(AppContext& ctx, uint32_t last) {
     const uint32_t blockEnd = std::min(address + sizes::kReadbackBlock - 1, last);
     ReadBlock(ctx, cmd::kReadMemoryBlock, buffer.data(), buffer.size(), address, blockEnd);
     if (s.linkError) return address;
-    const auto [mine, theirs] =
-        std::mismatch(buffer.begin(), buffer.begin() + (blockEnd - address + 1), s.codeImage.begin() + address);
-    if (mine != buffer.begin() + (blockEnd - address + 1)) {
-      return address + static_cast<uint32_t>(mine - buffer.begin());
-    }
+    const auto read = buffer.begin() + (blockEnd - address + 1);
+    const auto differs = std::mismatch(buffer.begin(), read, s.codeImage.begin() + address).first;
+    if (differs != read) return address + static_cast<uint32_t>(differs - buffer.begin());
     address = blockEnd + 1;
   }
   return std::nullopt;
