@@ -134,7 +134,8 @@ class Device {
   void PowerOff(uint64_t nowUs);
   void PowerOn(uint64_t nowUs);
   bool Powered() const { return powered_; }
-  bool Idle() const { return !job_; }
+  // No command under way, and nothing of its answers still on the line.
+  bool Idle() const { return !job_ && (out_.empty() || out_.back().at <= now_); }
   void InjectNoise(size_t count, uint64_t nowUs);
   void SetFaults(const Faults& faults);
   const Faults& faults() const { return faults_; }

@@ -65,6 +65,7 @@ class Programmer {
   void PowerOff(uint64_t nowUs);
   void PowerOn(uint64_t nowUs);
   bool Powered() const;
+  // No command under way and nothing still on its way to the host.
   bool Idle() const;
 
   Chip GetChip() const;

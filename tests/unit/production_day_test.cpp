@@ -25,6 +25,7 @@
 
 #include "app/command_dispatch.h"
 #include "base/control_ids.h"
+#include "base/text_helpers.h"
 #include "chips/target_rules.h"
 #include "ops/offline_master.h"
 #include "support/observed_port.h"
@@ -350,6 +351,11 @@ class Day {
     configAfterInterrupt_ = false;
     const uint32_t successes = w_.state.successCount;
     const uint32_t failures = w_.state.failureCount;
+    // Code confirmed in the memory, chips programmed from it, the frames
+    // carrying its true sum: a blank chip must pass on a sound line.
+    const bool soundRun = step.act == Act::kAutoRun && w_.state.codeLoaded && !Debug() &&
+                          w_.window.GetText(id::kChecksumField) ==
+                              Hex4(w_.rig.programmer.MemorySum(w_.state.memoryStart, w_.state.memoryEnd));
     if (step.trouble == Trouble::kNone) Strike();  // nothing to arm
     // Only what this step writes counts.
     w_.window.SetText(id::kStatusLine, "");
@@ -364,7 +370,7 @@ class Day {
       broken = "said \"" + status + "\" for a chip that lacks the code";
     if (status == kTextMasterReady && !ConfigCoversTheCode())
       broken = "made a master whose configuration does not cover the code";
-    if (step.trouble == Trouble::kLateByte && step.act == Act::kAutoRun && w_.state.failureCount != failures)
+    if (step.trouble == Trouble::kLateByte && struck_ && soundRun && w_.state.failureCount != failures)
       broken = "a late answer byte failed a blank chip: " + status;
     if (w_.state.failureCount != failures && unplugged_) broken = "counted a pulled cable as a chip failure";
     if (configAfterInterrupt_) broken = "wrote an offline configuration after an interrupted download";
@@ -406,11 +412,13 @@ class Day {
         return;
       case Act::kCopyChip: {
         // The copy covers 0 to the end field's address; the programmer
-        // erases the rest of its memory first.
+        // erases the rest of its memory first. In debug mode the image
+        // keeps what it held around the copy.
         const sim::Chip chip = w_.rig.programmer.GetChip();
         Button(id::kCopyChip, id::kGroupFiles);
         copied_.clear();
         for (uint32_t a = 0; a <= w_.state.programEnd; ++a) copied_.push_back(chip.Read(a));
+        image_ = Debug() ? w_.state.codeImage : std::vector<uint8_t>(kImageSize, 0xFF);
         intended_ = Intended::kCopiedChip;
         return;
       }
@@ -603,7 +611,7 @@ class Day {
         if (Broken(kFiles[file_])) return std::nullopt;
         return address < kFiles[file_].size ? FileByte(kFiles[file_], address) : 0xFF;
       case Intended::kCopiedChip:
-        return address < copied_.size() ? copied_[address] : 0xFF;
+        return address < copied_.size() ? copied_[address] : image_[address];
       case Intended::kImage:
         return image_[address];
     }
