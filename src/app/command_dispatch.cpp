@@ -51,6 +51,11 @@ void StartAutoProgram(AppContext& ctx) {
 }
 
 void StartOfflineMaster(AppContext& ctx) {
+  if (ctx.state.memoryRewritten) {
+    ctx.window.ShowMessageBox({"编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!", "提示",
+                               MbButtons::Ok, MbIcon::None});
+    return;
+  }
   if (!ctx.state.codeLoaded) return WarnNoCode(ctx);
   CaptureAddressRange(ctx);
   if (!TargetAccepted(ctx)) return;

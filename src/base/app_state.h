@@ -59,6 +59,8 @@ struct AppState {
   // Set when the link is lost while codeLoaded vouched for the memory: the
   // programmer that answers next may be another, or its memory changed.
   Flag memoryToReconfirm{0};
+  // Set when that confirmation found other code in the memory; cleared by
+  // whatever writes the memory from here (download, chip copy, F7).
   Flag memoryRewritten{0};
 
   // Host code image.

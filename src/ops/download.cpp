@@ -194,7 +194,12 @@ void ReconfirmMemory(AppContext& ctx) {
   // A link lost again meanwhile leaves it for the next reconnect.
   if (s.connected) {
     s.memoryToReconfirm = 0;
-    if (!same) Status(ctx, "编程器内存中的代码已改变,请重新下载代码");
+    if (!same) {
+      // Code of another PC's: the master, which would overwrite it, asks
+      // for it to be saved first.
+      s.memoryRewritten = 1;
+      Status(ctx, "编程器内存中的代码已改变,请重新下载代码");
+    }
   }
   s.busy = 0;
   ctx.window.RefreshCursor();

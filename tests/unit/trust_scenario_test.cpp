@@ -126,6 +126,39 @@ TEST(Trust, UnconfirmedMemoryIsNeverProgrammed) {
   }
 }
 
+// Unplugged, its memory changed on another PC (two bytes exchanged: the
+// same 16-bit sum), plugged back: the reconnect reads the memory back, no
+// chip is programmed from it, and the master asks for that code to be saved
+// before it would overwrite it. The same programmer untouched is confirmed.
+TEST(Trust, ReconnectConfirmsTheMemoryAgain) {
+  for (const bool changed : {false, true}) {
+    SCOPED_TRACE(changed ? "changed elsewhere" : "untouched");
+    Line l;
+    l.Download();
+    l.rig.bridge.Unplug();
+    l.Tick();
+    EXPECT_EQ(l.state.codeLoaded, 0);
+    if (changed) {
+      std::vector<uint8_t> memory = l.rig.programmer.ReadMemory(0, 2);
+      std::swap(memory[0], memory[1]);
+      l.rig.programmer.WriteMemory(0, memory);
+    }
+    l.rig.bridge.Replug();
+    l.Tick();
+    ASSERT_EQ(l.state.connected, 1);
+    EXPECT_EQ(l.state.codeLoaded, changed ? 0 : 1) << l.Status();
+    EXPECT_EQ(l.Status(), changed ? "编程器内存中的代码已改变,请重新下载代码"
+                                  : "编程内存检查和 =  " + l.window.GetText(id::kChecksumField));
+    if (!changed) continue;
+    const size_t boxes = l.window.MessageBoxes().size();
+    const size_t frames = l.Frames().size();
+    l.Press(id::kMakeMaster, id::kGroupFiles);
+    ASSERT_EQ(l.window.MessageBoxes().size(), boxes + 1);
+    EXPECT_TRUE(l.window.MessageBoxes().back().text.starts_with("编程内存代码已被重写"));
+    EXPECT_EQ(l.Frames().size(), frames);
+  }
+}
+
 TEST(Trust, InterruptedMasterIsNeverConfigured) {
   Line l;
   l.Download();
