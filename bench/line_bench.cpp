@@ -83,8 +83,9 @@ void ProgramChips(benchmark::State& state, bool memoryHoldsCode, int count) {
     MemoryRecordFile records;
     const cli::LineSummary summary =
         cli::RunLine({p.Port()}, job, count, records,
-                     {.result = [](const std::string&) {},
-                      .progress = [](const std::string&, const std::string&, int) {},
+                     {.result = [](const std::string&, const cli::Result&) {},
+                      .status = [](const std::string&, const std::string&) {},
+                      .progress = [](const std::string&, const ProgressEvent&) {},
                       .message = [](const std::string&, const std::string&, const std::string&) {},
                       .nextChip =
                           [&] {

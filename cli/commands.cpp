@@ -156,17 +156,17 @@ class Console {
   explicit Console(std::vector<std::string> ports)
       : ports_(std::move(ports)), terminal_(ErrorIsTerminal()), started_(std::chrono::steady_clock::now()) {}
 
-  void Progress(const std::string& port, const std::string& text, int percent) {
+  // A new status text; its percent comes with the progress event after it.
+  void Status(const std::string& port, const std::string& text) {
     if (!terminal_) return;
     std::lock_guard lock(mutex_);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    char tail[48];
-    if (percent >= 0) {
-      std::snprintf(tail, sizeof tail, "  %3d%%  %.0f s", percent, seconds);
-    } else {
-      std::snprintf(tail, sizeof tail, "  %.0f s", seconds);
-    }
-    lines_[port] = port + "  " + Shortened(OneLine(text)) + tail;
+    lines_[port] = {Shortened(OneLine(text)), -1};
+    Redraw();
+  }
+  void Progress(const std::string& port, const ProgressEvent& event) {
+    if (!terminal_) return;
+    std::lock_guard lock(mutex_);
+    lines_[port].percent = ProgressPercent(event);
     Redraw();
   }
 
@@ -205,10 +205,16 @@ class Console {
   void Redraw() {
     if (!terminal_) return;
     Erase();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     for (const std::string& port : ports_) {
       auto it = lines_.find(port);
       if (it == lines_.end()) continue;
-      std::fprintf(stderr, "%s\n", it->second.c_str());
+      if (it->second.percent >= 0) {
+        std::fprintf(stderr, "%s  %s  %3d%%  %.0f s\n", port.c_str(), it->second.text.c_str(), it->second.percent,
+                     seconds);
+      } else {
+        std::fprintf(stderr, "%s  %s  %.0f s\n", port.c_str(), it->second.text.c_str(), seconds);
+      }
       ++drawn_;
     }
     std::fflush(stderr);
@@ -232,22 +238,27 @@ class Console {
   bool terminal_;
   std::chrono::steady_clock::time_point started_;
   std::mutex mutex_;
-  std::map<std::string, std::string> lines_;
+  struct PortLine {
+    std::string text;
+    int percent = -1;
+  };
+  std::map<std::string, PortLine> lines_;
   size_t drawn_ = 0;
 };
 
 LineOutput ToConsole(Console& console) {
-  return {.result = [&console](const std::string& line) { console.Result(line); },
-          .progress = [&console](const std::string& port, const std::string& text,
-                                 int percent) { console.Progress(port, text, percent); },
-          .message = [&console](const std::string& port, const std::string& caption,
-                                const std::string& text) { console.Message(port, caption, text); },
-          .nextChip =
-              [&console] {
-                console.AskForNextChips();
-                std::string line;
-                return static_cast<bool>(std::getline(std::cin, line));
-              }};
+  return {
+      .result = [&console](const std::string& port, const Result& result) { console.Result(ResultLine(port, result)); },
+      .status = [&console](const std::string& port, const std::string& text) { console.Status(port, text); },
+      .progress = [&console](const std::string& port, const ProgressEvent& event) { console.Progress(port, event); },
+      .message = [&console](const std::string& port, const std::string& caption,
+                            const std::string& text) { console.Message(port, caption, text); },
+      .nextChip =
+          [&console] {
+            console.AskForNextChips();
+            std::string line;
+            return static_cast<bool>(std::getline(std::cin, line));
+          }};
 }
 
 std::string OnlyPort(const Args& args) {
@@ -266,7 +277,8 @@ struct OnePort {
     if (auto refused = station.Prepare(port.name, job)) throw Refusal{*refused};
   }
   static StationOutput StationOutputFor(Console& console, const std::string& name) {
-    return {.status = [&console, name](const std::string& text) { console.Progress(name, text, -1); },
+    return {.status = [&console, name](const std::string& text) { console.Status(name, text); },
+            .progress = [&console, name](const ProgressEvent& event) { console.Progress(name, event); },
             .message = [&console, name](const std::string& caption,
                                         const std::string& text) { console.Message(name, caption, text); }};
   }
@@ -278,10 +290,10 @@ struct OnePort {
   Station station;
 };
 
-int Finish(OnePort& one, const Outcome& outcome) {
+int Finish(OnePort& one, const Result& result) {
   one.console.Done();
-  Print("status", outcome.status);
-  return outcome.passed ? kExitOk : kExitFailed;
+  Print("status", result.status);
+  return result.passed() ? kExitOk : kExitFailed;
 }
 
 int CmdPorts(const std::vector<std::string>& argv) {
@@ -295,12 +307,12 @@ int CmdPorts(const std::vector<std::string>& argv) {
 int CmdDownload(const std::vector<std::string>& argv) {
   const Args args = Parse(argv, {"--port", "--chips", "--chip", "--expect-checksum"}, 1);
   OnePort one(args, BaseJob(args, args.positional[0]));
-  if (auto differs = one.station.FileGate()) return Finish(one, {false, *differs});
+  if (auto refused = one.station.FileGate()) return Finish(one, *refused);
   bool downloaded = false;
-  const Outcome outcome = one.station.Ready(&downloaded);
+  const Result result = one.station.Ready(&downloaded);
   one.console.Done();
-  Print("status", outcome.status);
-  if (!outcome.passed) return kExitFailed;
+  Print("status", result.status);
+  if (!result.passed()) return kExitFailed;
   Print("download", downloaded ? "done" : "skipped");
   Print("start", one.station.Text(id::kStartAddress));
   Print("end", one.station.Text(id::kEndAddress));
@@ -335,7 +347,7 @@ int CmdProgram(const std::vector<std::string>& argv) {
   console.Done();
   if (summary.refused) throw Refusal{*summary.refused};
   if (summary.gate) {
-    Print("status", *summary.gate);
+    Print("status", summary.gate->status);
     return kExitFailed;
   }
   Print("passed", std::to_string(summary.passed));
@@ -361,7 +373,7 @@ int CmdOfflineMaster(const std::vector<std::string>& argv) {
   const Args args = Parse(argv, {"--port", "--chips", "--chip", "--expect-checksum"}, 1);
   if (!args.One("--chip")) throw Refusal{"--chip is missing"};
   OnePort one(args, BaseJob(args, args.positional[0]));
-  if (auto differs = one.station.FileGate()) return Finish(one, {false, *differs});
+  if (auto refused = one.station.FileGate()) return Finish(one, *refused);
   return Finish(one, one.station.MakeOfflineMaster());
 }
 

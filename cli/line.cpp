@@ -1,9 +1,7 @@
 #include "cli/line.h"
 
+#include <algorithm>
 #include <thread>
-
-#include "base/control_ids.h"
-#include "base/text_helpers.h"
 
 namespace kovra::cli {
 std::string OneLine(std::string text) {
@@ -13,12 +11,14 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-int ProgressPercent(const std::string& text, uint32_t end) {
-  constexpr size_t kDigits = 5;
-  if (text.size() <= kDigits || text[text.size() - kDigits - 1] != ' ') return -1;
-  const uint32_t address = HexToNumber(text.substr(text.size() - kDigits), 16);
-  if (address == kBadNumber) return -1;
-  return static_cast<int>(std::min<uint64_t>(100, uint64_t{address} * 100 / (uint64_t{end} + 1)));
+std::string ResultLine(const std::string& port, const Result& result) {
+  return "port: " + port + " result: " + (result.passed() ? "pass" : "fail") + " status: " + OneLine(result.status);
+}
+
+int ProgressPercent(const ProgressEvent& event) {
+  if (event.address <= event.start || event.end < event.start) return 0;
+  const uint64_t done = uint64_t{event.address} - event.start;
+  return static_cast<int>(std::min<uint64_t>(100, done * 100 / (uint64_t{event.end} - event.start + 1)));
 }
 
 LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int count, RecordFile& records,
@@ -26,10 +26,9 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
   LineSummary summary;
   std::vector<std::unique_ptr<Station>> stations;
   for (const StationPort& port : ports) {
-    auto end = std::make_shared<uint32_t>(0);
     StationOutput output{
-        .status = [&out, name = port.name,
-                   end](const std::string& text) { out.progress(name, text, ProgressPercent(text, *end)); },
+        .status = [&out, name = port.name](const std::string& text) { out.status(name, text); },
+        .progress = [&out, name = port.name](const ProgressEvent& event) { out.progress(name, event); },
         .message = [&out, name = port.name](const std::string& caption,
                                             const std::string& text) { out.message(name, caption, text); }};
     stations.push_back(std::make_unique<Station>(*port.serial, *port.map, *port.clock, records, output));
@@ -37,7 +36,6 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
       summary.refused = port.name + ": " + *refused;
       return summary;
     }
-    *end = HexToNumber(stations.back()->Text(id::kEndAddress), 16);
   }
 
   // A line that keeps records starts no chip it cannot record.
@@ -47,28 +45,27 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
   }
 
   // Every station loaded the same file.
-  if (auto differs = stations.front()->FileGate()) {
-    summary.gate = *differs;
+  if (auto refused = stations.front()->FileGate()) {
+    summary.gate = *refused;
     return summary;
   }
 
   std::vector<bool> stopped(stations.size(), false);
-  std::vector<Outcome> outcomes(stations.size());
+  std::vector<Result> results(stations.size());
   for (int chip = 0; chip < count; ++chip) {
     if (chip > 0 && !out.nextChip()) break;
     std::vector<std::thread> threads;
     for (size_t i = 0; i < stations.size(); ++i) {
       if (stopped[i]) continue;
       threads.emplace_back([&, i] {
-        outcomes[i] = stations[i]->ProgramChip();
-        out.result("port: " + ports[i].name + " result: " + (outcomes[i].passed ? "pass" : "fail") +
-                   " status: " + OneLine(outcomes[i].status));
+        results[i] = stations[i]->ProgramChip();
+        out.result(ports[i].name, results[i]);
       });
     }
     for (std::thread& thread : threads) thread.join();
     for (size_t i = 0; i < stations.size(); ++i) {
       if (stopped[i]) continue;
-      outcomes[i].passed ? ++summary.passed : ++summary.failed;
+      results[i].passed() ? ++summary.passed : ++summary.failed;
       // A line that keeps records programs no chip it cannot record.
       if (stations[i]->RecordFailed()) {
         stopped[i] = true;

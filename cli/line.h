@@ -20,14 +20,14 @@ struct StationPort {
   Clock* clock;
 };
 
-// Where a production line's texts go. Each is called from the port's own
-// thread; the callee serialises.
+// Where a production line's results, texts and events go. Each is called
+// from the port's own thread; the callee serialises.
 struct LineOutput {
-  // One finished chip: "port: P result: pass status: ...".
-  std::function<void(const std::string& line)> result;
-  // A port's status line changed; percent is -1 when the text names no
-  // address of the range.
-  std::function<void(const std::string& port, const std::string& text, int percent)> progress;
+  // One finished chip.
+  std::function<void(const std::string& port, const Result& result)> result;
+  // A port's status line changed.
+  std::function<void(const std::string& port, const std::string& text)> status;
+  std::function<void(const std::string& port, const ProgressEvent& event)> progress;
   std::function<void(const std::string& port, const std::string& caption, const std::string& text)> message;
   // Between chips: waits for the go-ahead; false stops the line.
   std::function<bool()> nextChip;
@@ -39,7 +39,7 @@ struct LineSummary {
   // The job cannot be done as asked; nothing was sent.
   std::optional<std::string> refused;
   // The code file's sum is not the golden checksum; nothing was sent.
-  std::optional<std::string> gate;
+  std::optional<Result> gate;
   // Some chip's record row could not be written.
   bool recordFailed = false;
 };
@@ -55,8 +55,10 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
 // one line, whatever the status text or the message box holds.
 std::string OneLine(std::string text);
 
-// How far a status text that ends in an address ("...,  地址: 01A00") has
-// come through 0..end; -1 for other texts.
-int ProgressPercent(const std::string& text, uint32_t end);
+// "port: P result: pass status: TEXT", the text output's line for a chip.
+std::string ResultLine(const std::string& port, const Result& result);
+
+// How far an event has come through its range, 0..100.
+int ProgressPercent(const ProgressEvent& event);
 
 }  // namespace kovra::cli

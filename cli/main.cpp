@@ -47,7 +47,7 @@ constexpr const char* kUsage =
 
 // Message boxes have no one to read them here: they go to stderr.
 cli::StationOutput MessagesToStderr() {
-  return {.status = {}, .message = [](const std::string& caption, const std::string& text) {
+  return {.status = {}, .progress = {}, .message = [](const std::string& caption, const std::string& text) {
             std::fprintf(stderr, "%s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ", text.c_str());
           }};
 }

@@ -10,6 +10,7 @@
 #include "chips/target_rules.h"
 #include "image/code_image.h"
 #include "image/code_loader.h"
+#include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/download.h"
 #include "ops/offline_master.h"
@@ -42,6 +43,12 @@ std::string StepNames() {
 
 }  // namespace
 
+Result Refused(std::string why, std::string status) {
+  Outcome outcome;
+  outcome.Refuse(std::move(why));
+  return {outcome, std::move(status)};
+}
+
 std::optional<std::string> LoadCodeFileStrictly(AppContext& ctx) {
   RecordDamage damage;
   LoadCodeFile(ctx, &damage);
@@ -64,8 +71,11 @@ MbAnswer StationWindow::ShowMessageBox(const MessageBoxRequest& request) {
 }
 
 Station::Station(SerialPort& serial, PortMap& portMap, Clock& clock, RecordFile& records, StationOutput output)
-    : window_(std::move(output)), ctx_{state_, window_, registry_, clock,          sound_, dialogs_,
-                                       serial, portMap, worker_,   programFolder_, records} {}
+    : window_(output),
+      ctx_{state_, window_, registry_, clock, sound_, dialogs_, serial, portMap, worker_, programFolder_, records},
+      progress_(std::move(output.progress)) {
+  ctx_.progress = &progress_;
+}
 
 std::optional<std::string> Station::Prepare(const std::string& port, const Job& job) {
   job_ = job;
@@ -133,11 +143,12 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
   return std::nullopt;
 }
 
-std::optional<std::string> Station::FileGate() {
+std::optional<Result> Station::FileGate() {
   if (!job_.expectChecksum || job_.codeFile.empty()) return std::nullopt;
   const uint16_t sum = SumImage(state_, 0, state_.programEnd);
   if (sum == *job_.expectChecksum) return std::nullopt;
-  return "file checksum " + Hex4(sum) + " differs from the expected " + Hex4(*job_.expectChecksum);
+  const std::string why = "file checksum " + Hex4(sum) + " differs from the expected " + Hex4(*job_.expectChecksum);
+  return Refused(why, why);
 }
 
 void Station::OnWorker(const std::function<void()>& job) {
@@ -160,15 +171,16 @@ bool Station::Connect() {
   return false;
 }
 
-Outcome Station::Ready(bool* downloaded) {
+Result Station::Ready(bool* downloaded) {
   AppState& s = state_;
   if (downloaded) *downloaded = false;
-  if (!Connect()) return {false, window_.GetText(id::kStatusLine)};
+  if (!Connect()) return NotConnected();
   if (!s.codeLoaded) {
     bool adopted = false;
     // The image loaded and checked when the job was prepared, never the
     // file again: a file replaced meanwhile would reach some ports only.
     OnWorker([this, &adopted] {
+      state_.outcome = OutcomeOf("download");
       BuildRequestFrame(ctx_);
       adopted = AdoptMemoryHoldingImage(ctx_);
       if (adopted) return;
@@ -177,81 +189,99 @@ Outcome Station::Ready(bool* downloaded) {
       DownloadLoadedImage(ctx_);
     });
     if (downloaded) *downloaded = !adopted;
-    if (!s.codeLoaded) return {false, window_.GetText(id::kStatusLine)};
+    if (!s.codeLoaded) {
+      // The download noted its kind; a failure it did not name is the link's.
+      if (s.outcome.passed()) s.outcome.Fail(Failure::kLinkLost);
+      return {s.outcome, window_.GetText(id::kStatusLine)};
+    }
   }
   if (job_.expectChecksum) {
     const std::string memory = window_.GetText(id::kChecksumField);
     if (memory != Hex4(*job_.expectChecksum)) {
       // Nothing is programmed from a memory the gate refused.
       s.codeLoaded = 0;
-      return {false, "memory checksum " + memory + " differs from the expected " + Hex4(*job_.expectChecksum)};
+      const std::string why = "memory checksum " + memory + " differs from the expected " + Hex4(*job_.expectChecksum);
+      return Refused(why, why);
     }
   }
-  return {true, window_.GetText(id::kStatusLine)};
+  return {OutcomeOf("download"), window_.GetText(id::kStatusLine)};
 }
 
-Outcome Station::Operate(int controlId, int parentId) {
+Result Station::Operate(int controlId, int parentId) {
   // Emptied first: the last operation's status is often this one's too,
-  // and one refused before it started says why in a box only.
+  // and one refused before it started says why in a box only. A button
+  // that starts nothing and says nothing is refused too.
   window_.HeadlessWindow::SetText(id::kStatusLine, "");
   const size_t boxesBefore = window_.MessageBoxes().size();
+  state_.outcome = {};
+  state_.outcome.Refuse("nothing was started");
   OnCommandRequest(ctx_, controlId, parentId);
   worker_.WaitIdle();
-  const std::string status = window_.GetText(id::kStatusLine);
+  Result result = Finished();
   const auto boxes = window_.MessageBoxes();
-  if (status.empty() && boxes.size() > boxesBefore) return {state_.linkError == 0, boxes.back().text};
-  return {state_.linkError == 0, status};
+  if (result.status.empty() && boxes.size() > boxesBefore) result.status = boxes.back().text;
+  return result;
 }
 
-Outcome Station::ProgramChip() {
+Result Station::NotConnected() {
+  Result result{OutcomeOf("connect"), window_.GetText(id::kStatusLine)};
+  result.outcome.Fail(Failure::kLinkLost);
+  return result;
+}
+
+Result Station::Finished() { return {state_.outcome, window_.GetText(id::kStatusLine)}; }
+
+Result Station::ProgramChip() {
   AppState& s = state_;
   // After a failed chip the programmer may have been unplugged, or swapped,
   // without a command noticing yet: the link and the memory's code are
   // established again before the next chip.
   if (lastFailed_) s.connected = 0;
-  Outcome outcome = Ready();
+  Result result = Ready();
   const uint64_t startedBefore = s.runStartedMs;
-  if (outcome.passed) {
-    const uint32_t passedBefore = s.successCount;
-    outcome = Operate(id::kAutoProgram, id::kGroupOperations);
-    outcome.passed = s.successCount != passedBefore;
+  if (result.passed()) {
+    result = Operate(id::kAutoProgram, id::kGroupOperations);
+    if (s.runStartedMs != startedBefore) result.elapsedMs = ctx_.clock.NowMs() - s.runStartedMs;
   }
   // A run records itself; a chip that never got one is recorded here, so
   // that the record accounts for every chip.
-  if (s.runStartedMs == startedBefore) RecordChipNotRun(outcome.status);
-  lastFailed_ = !outcome.passed;
-  return outcome;
+  if (s.runStartedMs == startedBefore) RecordChipNotRun(result);
+  lastFailed_ = !result.passed();
+  return result;
 }
 
-void Station::RecordChipNotRun(const std::string& why) {
+void Station::RecordChipNotRun(const Result& result) {
   RunRecord record = CurrentRunRecord(ctx_, false);
   record.steps.clear();
-  record.status = why;
+  record.status = result.status;
   record.elapsedMs = 0;
+  record.failure = FailureName(result.outcome.failure);
+  record.address = result.outcome.hasAddress ? Hex5(result.outcome.address) : "";
   AppendRecordRow(ctx_, record);
 }
 
-Outcome Station::SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end) {
-  if (!Connect()) return {false, window_.GetText(id::kStatusLine)};
+Result Station::SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end) {
+  if (!Connect()) return NotConnected();
   window_.SetText(id::kStartAddress, Hex4(start));
   window_.SetText(id::kEndAddress, Hex4(end));
   dialogs_.path = path;
   return Operate(id::kSaveHex, id::kGroupFiles);
 }
 
-Outcome Station::MakeOfflineMaster() {
-  if (!Connect()) return {false, window_.GetText(id::kStatusLine)};
+Result Station::MakeOfflineMaster() {
+  if (!Connect()) return NotConnected();
   // The master downloads the image checked when the job was prepared,
   // never the file again.
   OnWorker([this] {
     state_.operationCode() = static_cast<uint8_t>(Op::kMakeMaster);
     BuildRequestFrame(ctx_);
+    state_.outcome = OutcomeOf("offline master");
     kovra::MakeOfflineMaster(ctx_, DownloadLoadedImage);
+    if (state_.linkError && state_.outcome.passed()) state_.outcome.Fail(Failure::kLinkLost);
   });
   // Its own download confirmed the memory against the image, whose sum the
   // preparation held against the golden checksum.
-  const std::string status = window_.GetText(id::kStatusLine);
-  return {state_.linkError == 0 && status == kTextMasterReady, status};
+  return Finished();
 }
 
 }  // namespace kovra::cli

@@ -24,15 +24,27 @@ struct Job {
   std::string recordPath;                         // empty: no record
 };
 
-struct Outcome {
-  bool passed = false;
+// What a station's step came to: the core's outcome (kind, step, address)
+// and the text the window ended with.
+struct Result {
+  Result() = default;
+  Result(Outcome o, std::string text) : outcome(std::move(o)), status(std::move(text)) {}
+
+  Outcome outcome;
   std::string status;
+  uint64_t elapsedMs = 0;
+
+  bool passed() const { return outcome.passed(); }
 };
 
-// Where a station's texts go: its status line as it changes (progress),
-// and its message boxes.
+// A step that was not taken, and why.
+Result Refused(std::string why, std::string status);
+
+// Where a station's texts and events go: its status line as it changes,
+// its operations' progress, and its message boxes.
 struct StationOutput {
   std::function<void(const std::string& text)> status;
+  std::function<void(const ProgressEvent& event)> progress;
   std::function<void(const std::string& caption, const std::string& text)> message;
 };
 
@@ -72,6 +84,18 @@ class GivenPathDialogs : public FileDialogs {
 // load's outcome.
 std::optional<std::string> LoadCodeFileStrictly(AppContext& ctx);
 
+// Hands a station's progress events to its output.
+class ProgressForwarder : public ProgressListener {
+ public:
+  explicit ProgressForwarder(std::function<void(const ProgressEvent&)> forward) : forward_(std::move(forward)) {}
+  void OnProgress(const ProgressEvent& event) override {
+    if (forward_) forward_(event);
+  }
+
+ private:
+  std::function<void(const ProgressEvent&)> forward_;
+};
+
 // One programmer on one port, with its own state record, window and link
 // worker: stations of a gang share nothing but the record file.
 class Station {
@@ -85,20 +109,20 @@ class Station {
   // be done as asked (nothing has been sent then).
   std::optional<std::string> Prepare(const std::string& port, const Job& job);
   // The golden checksum against the code file's sum over the download
-  // range: what differs, or nullopt when they agree (or none is expected).
-  std::optional<std::string> FileGate();
+  // range: the refusal, or nullopt when they agree (or none is expected).
+  std::optional<Result> FileGate();
   // Connects when not connected.
   bool Connect();
   // Connected, with the code confirmed in the programmer's memory (download
   // skipped when it already holds it byte for byte) and the golden
   // checksum met. `downloaded` tells whether it had to download.
-  Outcome Ready(bool* downloaded = nullptr);
+  Result Ready(bool* downloaded = nullptr);
   // One automatic run on the chip in the socket. A chip that gets none (no
   // link, no confirmed code, the gate) has a record row saying why.
-  Outcome ProgramChip();
+  Result ProgramChip();
   // The programming memory start..end as Intel HEX.
-  Outcome SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end);
-  Outcome MakeOfflineMaster();
+  Result SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end);
+  Result MakeOfflineMaster();
 
   std::string Text(int id) { return window_.GetText(id); }
   bool RecordFailed() const { return state_.recordFailed != 0; }
@@ -107,9 +131,12 @@ class Station {
   // Runs `job` on the link worker and waits for it.
   void OnWorker(const std::function<void()>& job);
   // Presses a button of the window and waits for what it started. The
-  // outcome's status is the status line, or the box that refused it.
-  Outcome Operate(int controlId, int parentId);
-  void RecordChipNotRun(const std::string& why);
+  // result's status is the status line, or the box that refused it.
+  Result Operate(int controlId, int parentId);
+  // The result of the operation that just ran on the worker.
+  Result Finished();
+  Result NotConnected();
+  void RecordChipNotRun(const Result& result);
 
   Job job_;
   bool lastFailed_ = false;
@@ -121,6 +148,7 @@ class Station {
   LinkWorker worker_;
   FixedProgramFolder programFolder_;
   AppContext ctx_;
+  ProgressForwarder progress_;
 };
 
 }  // namespace kovra::cli

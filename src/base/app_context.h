@@ -1,6 +1,10 @@
 #pragma once
 
+#include <string_view>
+
 #include "base/app_state.h"
+#include "base/control_ids.h"
+#include "base/outcome.h"
 #include "platform/clock.h"
 #include "platform/file_dialogs.h"
 #include "platform/main_window.h"
@@ -29,6 +33,15 @@ struct AppContext {
   LinkWorker& worker;
   ProgramFolder& programFolder;
   RecordFile& records;
+  // Whoever follows the operations' progress besides the status line.
+  ProgressListener* progress = nullptr;
 };
+
+// The status line, where every operation says how it goes.
+inline void SetStatus(AppContext& ctx, std::string_view text) { ctx.window.SetText(id::kStatusLine, text); }
+
+inline void ReportProgress(AppContext& ctx, const char* operation, uint32_t address, uint32_t start, uint32_t end) {
+  if (ctx.progress) ctx.progress->OnProgress({operation, address, start, end});
+}
 
 }  // namespace kovra

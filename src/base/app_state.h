@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/chip_record.h"
+#include "base/outcome.h"
 #include "base/request_frame.h"
 #include "platform/serial_port.h"
 
@@ -105,6 +106,10 @@ struct AppState {
   // included.
   uint64_t runStartedMs = 0;
   std::string runSteps;
+  // What the last operation or automatic run came to. The worker, as the
+  // operation goes; UI when the window refuses a button before anything
+  // is posted (busy clear then).
+  Outcome outcome;
 
   // Production record: the file each automatic run appends a row to (none
   // when empty). Set before the first run (settings, command line); read by

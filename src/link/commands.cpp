@@ -13,17 +13,18 @@ namespace {
 
 struct ProgressRule {
   uint8_t code;
+  const char* name;  // in its progress events
   uint32_t pauseMs;
   bool startsAtStart;  // the last address starts at the start, not at 0
 };
 
 constexpr ProgressRule kProgressRules[] = {
-    {cmd::kChipChecksum, pause::kChipChecksumProgressMs, false},
-    {cmd::kBlankCheck, pause::kBlankCheckProgressMs, true},
-    {cmd::kVerifyChip, pause::kVerifyProgressMs, true},
-    {cmd::kProgramFromMemory, pause::kProgramProgressMs, true},
-    {cmd::kMemoryChecksum, pause::kMemoryChecksumProgressMs, false},
-    {cmd::kCopyChipToMemory, pause::kCopyProgressMs, false},
+    {cmd::kChipChecksum, "chip checksum", pause::kChipChecksumProgressMs, false},
+    {cmd::kBlankCheck, "blank check", pause::kBlankCheckProgressMs, true},
+    {cmd::kVerifyChip, "verify chip", pause::kVerifyProgressMs, true},
+    {cmd::kProgramFromMemory, "program from memory", pause::kProgramProgressMs, true},
+    {cmd::kMemoryChecksum, "memory checksum", pause::kMemoryChecksumProgressMs, false},
+    {cmd::kCopyChipToMemory, "copy chip", pause::kCopyProgressMs, false},
 };
 
 const ProgressRule& RuleFor(uint8_t code) {
@@ -135,6 +136,7 @@ uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_
     previous = address;
     last = address;
     ctx.window.SetText(id::kStatusLine, statusText + ",  地址: " + Hex5(last));
+    ReportProgress(ctx, rule.name, last, start, end);
     if (ProgressReached(code, last, end)) return last;
   }
 }

@@ -14,6 +14,8 @@ void Beeps(AppContext& ctx, int count, uint32_t durationMs) {
 
 void ReportVoltageFault(AppContext& ctx, const uint8_t* answer) {
   ctx.state.linkError = 1;
+  ctx.state.outcome.Fail(Failure::kVoltageFault);
+  ctx.state.outcome.fault = answer[1] >= '1' && answer[1] <= '4' ? answer[1] - '0' : 0;
   Beeps(ctx, 3, kShortBeepMs);
   const char* fault = "检测到未知错误!";
   switch (answer[1]) {

@@ -17,14 +17,12 @@ namespace {
 constexpr const char* kProgrammingProgress = "请稍候,正在编程芯片";
 constexpr const char* kReadbackProgress = "请稍候,校验芯片,在地址: ";
 
-void Status(AppContext& ctx, const std::string& text) { ctx.window.SetText(id::kStatusLine, text); }
-
 // The start every range operation shares: progress text, frame range,
 // connection check and acknowledgement. Some operations report a failed
 // check as a connection error of their own.
 bool BeginRangeOperation(AppContext& ctx, uint8_t code, const char* progress, bool reportLinkFailure) {
   AppState& s = ctx.state;
-  Status(ctx, std::string(progress) + "......");
+  SetStatus(ctx, std::string(progress) + "......");
   SetFrameRange(s, s.programStart, s.programEnd);
   s.linkError = 0;
   if (!SendCommand(ctx, code)) {
@@ -32,7 +30,7 @@ bool BeginRangeOperation(AppContext& ctx, uint8_t code, const char* progress, bo
       s.linkError = 1;
       s.autoRunState = 0;
       ctx.window.SetTimer(kRetryTimer, kTickMs);
-      Status(ctx, kTextLinkError);
+      SetStatus(ctx, kTextLinkError);
     }
     return false;
   }
@@ -63,15 +61,16 @@ void ChipChecksum(AppContext& ctx) {
   const uint32_t last = RunProgressPhase(ctx, cmd::kChipChecksum, s.programStart, s.programEnd, kProgress);
   if (last < s.programEnd) s.linkError = 1;
   const uint16_t word = ReadWord16(ctx);
-  Status(ctx, std::string("芯片检查和 =  ") + (s.linkError ? "XXXX" : Hex4(word)));
+  SetStatus(ctx, std::string("芯片检查和 =  ") + (s.linkError ? "XXXX" : Hex4(word)));
   // Only a word that arrived is compared: a chip whose checksum could not
   // be read has failed already, with its own text.
   if (!s.autoProgramActive || s.linkError) return;
   if (word == SumImage(s, s.programStart, s.programEnd)) {
-    Status(ctx, "校验芯片成功!");
+    SetStatus(ctx, "校验芯片成功!");
   } else {
     s.linkError = 1;
-    Status(ctx, "编程失败,校验芯片错误!");
+    s.outcome.Fail(Failure::kVerifyFailed);
+    SetStatus(ctx, "编程失败,校验芯片错误!");
   }
 }
 
@@ -82,10 +81,11 @@ void BlankCheck(AppContext& ctx) {
   const uint32_t last = RunProgressPhase(ctx, cmd::kBlankCheck, s.programStart, s.programEnd, kProgress);
   if (last > s.programEnd) {
     s.linkError = 0;
-    Status(ctx, "芯片是空的, 在地址空间: " + Hex5(s.programStart) + "~~" + Hex5(s.programEnd));
+    SetStatus(ctx, "芯片是空的, 在地址空间: " + Hex5(s.programStart) + "~~" + Hex5(s.programEnd));
   } else {
     s.linkError = 1;
-    Status(ctx, "芯片不空, 在地址: " + Hex5(last));
+    s.outcome.FailAt(Failure::kNotBlank, last);
+    SetStatus(ctx, "芯片不空, 在地址: " + Hex5(last));
   }
 }
 
@@ -96,10 +96,11 @@ void VerifyChip(AppContext& ctx) {
   const uint32_t last = RunProgressPhase(ctx, cmd::kVerifyChip, s.programStart, s.programEnd, kProgress);
   if (last > s.programEnd) {
     s.linkError = 0;
-    Status(ctx, "校验芯片成功");
+    SetStatus(ctx, "校验芯片成功");
   } else {
     s.linkError = 1;
-    Status(ctx, "校验芯片失败! 在地址: " + Hex5(last));
+    s.outcome.FailAt(Failure::kVerifyFailed, last);
+    SetStatus(ctx, "校验芯片失败! 在地址: " + Hex5(last));
   }
 }
 
@@ -108,12 +109,13 @@ void VerifyByReadback(AppContext& ctx) {
   ResetRequestFrame(ctx);
   s.operationCode() = cmd::kReadChipBlock;
   s.linkError = 0;
-  Status(ctx, std::string(kReadbackProgress) + "......");
+  SetStatus(ctx, std::string(kReadbackProgress) + "......");
   ctx.clock.SleepMs(pause::kChipReadMs);
 
   std::vector<uint8_t> buffer(sizes::kReadback);
   for (uint32_t address = s.programStart; address <= s.programEnd;) {
-    Status(ctx, std::string(kReadbackProgress) + "  地址: " + Hex5(address));
+    SetStatus(ctx, std::string(kReadbackProgress) + "  地址: " + Hex5(address));
+    ReportProgress(ctx, "verify by read-back", address, s.programStart, s.programEnd);
     const uint32_t blockEnd = std::min(address + sizes::kReadbackBlock - 1, s.programEnd);
     s.linkError = 0;
     ReadBlock(ctx, cmd::kReadChipBlock, buffer.data(), buffer.size(), address, blockEnd);
@@ -127,12 +129,13 @@ void VerifyByReadback(AppContext& ctx) {
     }
     if (failed) {
       s.linkError = 1;
-      Status(ctx, "校验芯片失败,在地址: " + Hex4(failedAt));
+      s.outcome.FailAt(Failure::kVerifyFailed, failedAt);
+      SetStatus(ctx, "校验芯片失败,在地址: " + Hex4(failedAt));
       return;
     }
     address = blockEnd + 1;
   }
-  Status(ctx, "校验芯片成功");
+  SetStatus(ctx, "校验芯片成功");
 }
 
 void ProgramFromMemory(AppContext& ctx) {
@@ -142,14 +145,17 @@ void ProgramFromMemory(AppContext& ctx) {
       RunProgressPhase(ctx, cmd::kProgramFromMemory, s.programStart, s.programEnd, kProgrammingProgress);
   if (last < s.programEnd) {
     s.linkError = 1;
-    Status(ctx, "编程芯片失败! [读取编程信息错误]");
+    SetStatus(ctx, "编程芯片失败! [读取编程信息错误]");
     return;
   }
-  if (ReadVerdict(ctx, sizes::kAnswer, tries::kProgramVerdict, false) == Verdict::Ok) {
-    Status(ctx, "编程成功");
-  } else {
-    Status(ctx, "编程芯片失败! [校验和错]");
+  const Verdict verdict = ReadVerdict(ctx, sizes::kAnswer, tries::kProgramVerdict, false);
+  if (verdict == Verdict::Ok) {
+    SetStatus(ctx, "编程成功");
+    return;
   }
+  // The window says checksum for any other answer; silence is a lost link.
+  if (verdict == Verdict::No) s.outcome.Fail(Failure::kProgramChecksum);
+  SetStatus(ctx, "编程芯片失败! [校验和错]");
 }
 
 void ProgramFromImage(AppContext& ctx) {
@@ -158,7 +164,8 @@ void ProgramFromImage(AppContext& ctx) {
   uint32_t sinceText = 0;
   for (uint32_t address = s.programStart; address <= s.programEnd;) {
     if (sinceText >= 128) {
-      Status(ctx, std::string(kProgrammingProgress) + ", 地址: " + Hex4(address));
+      SetStatus(ctx, std::string(kProgrammingProgress) + ", 地址: " + Hex4(address));
+      ReportProgress(ctx, "program from image", address, s.programStart, s.programEnd);
       sinceText = 0;
     }
     // The last write may run past the end, never past the image.
@@ -169,18 +176,20 @@ void ProgramFromImage(AppContext& ctx) {
     sinceText += static_cast<uint32_t>(written);
   }
   if (s.linkError) {
-    Status(ctx, "编程失败!");
+    SetStatus(ctx, "编程失败!");
     return;
   }
-  if (ReadVerdict(ctx, sizes::kAnswer, tries::kStreamVerdict, false) == Verdict::Ok) {
-    Status(ctx, "编程成功");
+  const Verdict verdict = ReadVerdict(ctx, sizes::kAnswer, tries::kStreamVerdict, false);
+  if (verdict == Verdict::Ok) {
+    SetStatus(ctx, "编程成功");
     return;
   }
+  if (verdict == Verdict::No) s.outcome.Fail(Failure::kProgramChecksum);
   ctx.window.ShowMessageBox(
       {"发送数据校验和错误!\n请尝试重新编程\n注意: 烧写时请不要切换当前窗口\n"
        "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
        "警 告", MbButtons::Ok, MbIcon::Warning});
-  Status(ctx, "编程芯片失败! [校验和错]");
+  SetStatus(ctx, "编程芯片失败! [校验和错]");
 }
 
 void ApplyChipSetting(AppContext& ctx, uint8_t code) {
@@ -190,18 +199,20 @@ void ApplyChipSetting(AppContext& ctx, uint8_t code) {
   if (setting == std::end(kChipSettings)) return;
   if (!s.linkReady || !s.connected) {
     s.linkError = 1;
-    Status(ctx, "请先启动编程器连接");
+    s.outcome.Refuse("no link to the programmer");
+    SetStatus(ctx, "请先启动编程器连接");
     return;
   }
   s.linkError = 0;
-  Status(ctx, setting->progress);
+  SetStatus(ctx, setting->progress);
   if (!SendCommand(ctx, code)) return;
   switch (ReadVerdict(ctx, sizes::kSettingAnswer, tries::kSettingVerdict)) {
     case Verdict::Ok:
-      Status(ctx, setting->ok);
+      SetStatus(ctx, setting->ok);
       break;
     case Verdict::No:
-      Status(ctx, setting->no);
+      s.outcome.Fail(Failure::kSettingFailed);
+      SetStatus(ctx, setting->no);
       break;
     case Verdict::Fault:
     case Verdict::Other:

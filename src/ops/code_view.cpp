@@ -41,6 +41,7 @@ void ShowCodePage(AppContext& ctx, Op request) {
     const std::string digits = FitDigits(ctx.window.GetText(id::kDisplayAddress).substr(0, 99), 5);
     if (!AllCharsIn(digits, HexDigitSet)) {
       s.linkError = 1;
+      s.outcome.Refuse("display address out of range");
       ctx.window.SetText(id::kStatusLine, "显示地址设置错误!");
       return;
     }

@@ -16,8 +16,6 @@
 namespace kovra {
 namespace {
 
-void Status(AppContext& ctx, const std::string& text) { ctx.window.SetText(id::kStatusLine, text); }
-
 void ShowLoadedRange(AppContext& ctx) {
   ctx.window.SetText(id::kStartAddress, "0000");
   ctx.window.SetText(id::kEndAddress, Hex4(ctx.state.programEnd));
@@ -30,6 +28,7 @@ void DownloadImage(AppContext& ctx) {
   s.linkError = 0;
   LoadCodeFile(ctx);
   if (s.linkError) {
+    s.outcome.Fail(Failure::kFileError);
     // The image no longer holds what was confirmed, and in debug mode the
     // image is the programming memory.
     s.codeLoaded = 0;
@@ -57,9 +56,9 @@ void DownloadLoadedImage(AppContext& ctx) {
   const uint16_t sum = SumImage(s, 0, s.programEnd);
   SetFrameChecksum(s, sum);
   if (!SendCommand(ctx, cmd::kInitMemory)) return;
-  Status(ctx, "正在初始化编程存储器,该过程约需几秒时间,请耐心等候......");
+  SetStatus(ctx, "正在初始化编程存储器,该过程约需几秒时间,请耐心等候......");
   if (!ReadRomOk(ctx, sizes::kAnswer, tries::kInitForDownload)) {
-    Status(ctx, "初始化编程存储器失败!请尝试重新下载初始化!");
+    SetStatus(ctx, "初始化编程存储器失败!请尝试重新下载初始化!");
     return;
   }
 
@@ -68,13 +67,16 @@ void DownloadLoadedImage(AppContext& ctx) {
   SetFrameChecksum(s, SumImage(s, s.programStart, s.programEnd));
   if (!SendCommand(ctx, cmd::kDownload)) {
     s.linkError = 1;
-    Status(ctx, "编程代码下载失败![编程器无回应,可能正忙,请稍候再试]");
+    SetStatus(ctx, "编程代码下载失败![编程器无回应,可能正忙,请稍候再试]");
     return;
   }
   SendImageBytes(ctx, s.programStart, s.programEnd);
-  if (s.interruptRequested) return;
+  if (s.interruptRequested) {
+    s.outcome.Fail(Failure::kInterrupted);
+    return;
+  }
   if (s.linkError) {
-    Status(ctx, "代码下载过程出错!请尝试重新下载该代码");
+    SetStatus(ctx, "代码下载过程出错!请尝试重新下载该代码");
     return;
   }
 
@@ -87,11 +89,14 @@ void DownloadLoadedImage(AppContext& ctx) {
   const std::string checksumText = ctx.window.GetText(id::kStatusLine);
   if (const std::optional<uint32_t> differs = FirstMemoryDifference(ctx, s.programEnd)) {
     // A read that failed has said so.
-    if (!s.linkError) Status(ctx, "编程内存与代码文件不符,在地址: " + Hex5(*differs) + "!请尝试重新下载该代码");
+    if (!s.linkError) {
+      s.outcome.FailAt(Failure::kMemoryDiffers, *differs);
+      SetStatus(ctx, "编程内存与代码文件不符,在地址: " + Hex5(*differs) + "!请尝试重新下载该代码");
+    }
     s.linkError = 1;
     return;
   }
-  Status(ctx, checksumText);
+  SetStatus(ctx, checksumText);
   s.codeLoaded = 1;
 }
 
@@ -107,11 +112,12 @@ void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
 
   while (address <= last) {
     if (s.interruptRequested) {
-      Status(ctx, kTextDownloadInterrupted);
+      SetStatus(ctx, kTextDownloadInterrupted);
       return;
     }
     if (sinceText >= 128) {
-      Status(ctx, "[双击这里中断下载] 下载代码到编程器内存,发送数据地址:  " + Hex5(address));
+      SetStatus(ctx, "[双击这里中断下载] 下载代码到编程器内存,发送数据地址:  " + Hex5(address));
+      ReportProgress(ctx, "download", address, first, last);
       sinceText = 0;
     }
     // Around every page boundary the programmer writes its page and shows
@@ -120,7 +126,7 @@ void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
       ctx.clock.SleepMs(pause::kPageMs);
       if (!WaitDsrOff(ctx, tries::kDsrBeforePage)) {
         s.linkError = 1;
-        Status(ctx, "通信异常中断!");
+        SetStatus(ctx, "通信异常中断!");
         break;
       }
       reference = address;
@@ -135,20 +141,21 @@ void SendImageBytes(AppContext& ctx, uint32_t first, uint32_t last) {
   }
 
   if (s.interruptRequested) {
-    Status(ctx, kTextDownloadInterrupted);
+    SetStatus(ctx, kTextDownloadInterrupted);
     return;
   }
   if (!s.linkError && address >= last) return;
   s.autoRunState = 0;
   s.linkError = 1;
-  Status(ctx, kTextLinkError);
+  SetStatus(ctx, kTextLinkError);
 }
 
 std::optional<uint32_t> FirstMemoryDifference(AppContext& ctx, uint32_t last) {
   AppState& s = ctx.state;
   std::vector<uint8_t> buffer(sizes::kReadback);
   for (uint32_t address = 0; address <= last;) {
-    Status(ctx, std::string(kTextComparingMemory) + ",  地址: " + Hex5(address));
+    SetStatus(ctx, std::string(kTextComparingMemory) + ",  地址: " + Hex5(address));
+    ReportProgress(ctx, "compare memory", address, 0, last);
     const uint32_t blockEnd = std::min(address + sizes::kReadbackBlock - 1, last);
     ReadBlock(ctx, cmd::kReadMemoryBlock, buffer.data(), buffer.size(), address, blockEnd);
     if (s.linkError) return address;
@@ -175,7 +182,7 @@ bool AdoptMemoryHoldingImage(AppContext& ctx) {
   ShowLoadedRange(ctx);
   const std::string sum = Hex4(SumImage(s, 0, s.programEnd));
   ctx.window.SetText(id::kChecksumField, sum);
-  Status(ctx, "编程内存检查和 =  " + sum);
+  SetStatus(ctx, "编程内存检查和 =  " + sum);
   s.codeLoaded = 1;
   return true;
 }
@@ -198,7 +205,7 @@ void ReconfirmMemory(AppContext& ctx) {
       // Code of another PC's: the master, which would overwrite it, asks
       // for it to be saved first.
       s.memoryRewritten = 1;
-      Status(ctx, "编程器内存中的代码已改变,请重新下载代码");
+      SetStatus(ctx, "编程器内存中的代码已改变,请重新下载代码");
     }
   }
   s.busy = 0;

@@ -13,12 +13,9 @@
 namespace kovra {
 namespace {
 
-constexpr const char* kTextAborted = "操作已中止";
 constexpr const char* kMemoryChecksumProgress = "请稍候,得到编程内存检查和";
 constexpr const char* kCopyProgress = "请稍候,拷贝芯片数据到编程内存";
 constexpr const char* kCopyResult = "拷贝芯片数据检查和 =  ";
-
-void Status(AppContext& ctx, const std::string& text) { ctx.window.SetText(id::kStatusLine, text); }
 
 // Command 0x0C: the programming memory is cleared for a code of the given
 // sum; its "ROMOK" comes when the programmer is done.
@@ -44,7 +41,8 @@ bool ConfirmMemoryOverwrite(AppContext& ctx) {
   const MbAnswer answer = ctx.window.ShowMessageBox(
       {"这个操作将改变编程内存代码数据,是否继续?,", "警 告", MbButtons::YesNo, MbIcon::Warning});
   if (answer != MbAnswer::Yes) {
-    Status(ctx, kTextAborted);
+    SetStatus(ctx, kTextAborted);
+    ctx.state.outcome.Refuse("declined by the operator");
     return false;
   }
   ctx.state.memoryRewritten = 0;
@@ -56,7 +54,7 @@ void ReadBlock(AppContext& ctx, uint8_t code, uint8_t* buffer, size_t size, uint
   const size_t count = last - first + 1;
   if (size < count) {
     ctx.window.ShowMessageBox({"指定的缓冲区不足以容纳要读取的数据,操作将中止!", "", MbButtons::Ok, MbIcon::Warning});
-    Status(ctx, kTextAborted);
+    SetStatus(ctx, kTextAborted);
     // Nothing was read: the caller must not take the buffer for data.
     s.linkError = 1;
     return;
@@ -75,7 +73,7 @@ void ReadBlock(AppContext& ctx, uint8_t code, uint8_t* buffer, size_t size, uint
   }
   if (!good) {
     s.linkError = 1;
-    Status(ctx, "读取数据错误");
+    SetStatus(ctx, "读取数据错误");
     return;
   }
   s.linkError = 0;
@@ -83,7 +81,7 @@ void ReadBlock(AppContext& ctx, uint8_t code, uint8_t* buffer, size_t size, uint
 
 void MemoryChecksum(AppContext& ctx) {
   AppState& s = ctx.state;
-  Status(ctx, std::string(kMemoryChecksumProgress) + "......");
+  SetStatus(ctx, std::string(kMemoryChecksumProgress) + "......");
   s.linkError = 0;
   uint16_t programmerValue = 0;
   const bool debug = DebugMode(ctx);
@@ -101,12 +99,13 @@ void MemoryChecksum(AppContext& ctx) {
 
   std::string result = "编程内存检查和 =  ";
   if (s.linkError) {
-    Status(ctx, result + "XXXX");
+    SetStatus(ctx, result + "XXXX");
     return;
   }
   const uint16_t hostValue = SumImage(s, s.programStart, s.programEnd);
   if (debug) programmerValue = hostValue;
   if (programmerValue != hostValue) {
+    s.outcome.Fail(Failure::kMemoryDiffers);
     ctx.window.ShowMessageBox(
         {"编程内存检查和错误!\n请尝试重新下载代码\n注意: 下载代码时请不要切换当前窗口\n"
          "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
@@ -117,7 +116,7 @@ void MemoryChecksum(AppContext& ctx) {
   ctx.window.SetText(id::kChecksumField, Hex4(programmerValue));
   s.memoryStart = s.programStart;
   s.memoryEnd = s.programEnd;
-  Status(ctx, result);
+  SetStatus(ctx, result);
 }
 
 void InitMemory(AppContext& ctx) {
@@ -130,12 +129,12 @@ void InitMemory(AppContext& ctx) {
     return;
   }
   if (!SendInitCommand(ctx, 0)) return;
-  Status(ctx, "正在初始化编程存储器,该过程约需几秒到十几秒时间,请耐心等候......");
+  SetStatus(ctx, "正在初始化编程存储器,该过程约需几秒到十几秒时间,请耐心等候......");
   if (ReadRomOk(ctx, sizes::kRomOk, tries::kInitWhole)) {
     s.linkError = 0;
-    Status(ctx, "初始化存储器成功!");
+    SetStatus(ctx, "初始化存储器成功!");
   } else {
-    Status(ctx, "初始化编程存储器失败!请尝试重新初始化!");
+    SetStatus(ctx, "初始化编程存储器失败!请尝试重新初始化!");
   }
 }
 
@@ -143,12 +142,12 @@ void CopyChipToMemory(AppContext& ctx) {
   AppState& s = ctx.state;
   if (!ConfirmMemoryOverwrite(ctx)) return;
   if (!SendInitCommand(ctx, s.programEnd & 0xFFFF)) return;
-  Status(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
+  SetStatus(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
   if (!ReadRomOk(ctx, sizes::kRomOk, tries::kInitForCopy)) {
-    Status(ctx, "初始化编程内存失败!请重新尝试,若重复出现此信息,内存芯片可能已损坏!");
+    SetStatus(ctx, "初始化编程内存失败!请重新尝试,若重复出现此信息,内存芯片可能已损坏!");
     return;
   }
-  Status(ctx, std::string(kCopyProgress) + "......");
+  SetStatus(ctx, std::string(kCopyProgress) + "......");
   ctx.clock.SleepMs(pause::kChipReadMs);
 
   SetFrameRange(s, s.programStart, s.programEnd);
@@ -168,7 +167,7 @@ void CopyChipToMemory(AppContext& ctx) {
     result += Hex4(word);
     ctx.window.SetText(id::kChecksumField, Hex4(word));
   }
-  Status(ctx, result);
+  SetStatus(ctx, result);
 }
 
 void CopyChipToImage(AppContext& ctx) {
@@ -179,12 +178,13 @@ void CopyChipToImage(AppContext& ctx) {
   s.codeLoaded = 0;
   ResetRequestFrame(ctx);
   s.linkError = 0;
-  Status(ctx, std::string(kCopyProgress) + "......");
+  SetStatus(ctx, std::string(kCopyProgress) + "......");
   ctx.clock.SleepMs(pause::kChipReadMs);
 
   std::array<uint8_t, sizes::kBlock> buffer{};
   for (uint32_t address = s.programStart; address <= s.programEnd;) {
-    Status(ctx, std::string(kCopyProgress) + ",  地址: " + Hex5(address));
+    SetStatus(ctx, std::string(kCopyProgress) + ",  地址: " + Hex5(address));
+    ReportProgress(ctx, "copy chip", address, s.programStart, s.programEnd);
     const uint32_t blockEnd = std::min(address + sizes::kCopyBlock - 1, s.programEnd);
     ReadBlock(ctx, cmd::kReadChipBlock, buffer.data(), buffer.size(), address, blockEnd);
     if (s.linkError) break;
@@ -204,7 +204,7 @@ void CopyChipToImage(AppContext& ctx) {
     result += sum;
     ctx.window.SetText(id::kChecksumField, sum);
   }
-  Status(ctx, result);
+  SetStatus(ctx, result);
 }
 
 }  // namespace kovra

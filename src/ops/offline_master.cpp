@@ -8,13 +8,10 @@
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/download.h"
+#include "ops/memory_ops.h"
 
 namespace kovra {
-namespace {
-
-void Status(AppContext& ctx, const char* text) { ctx.window.SetText(id::kStatusLine, text); }
-
-}  // namespace
+namespace {}  // namespace
 
 void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
   AppState& s = ctx.state;
@@ -23,7 +20,7 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
     s.autoRunState = 0;
     ctx.window.SetTimer(kRetryTimer, kTickMs);
     s.linkError = 1;
-    Status(ctx, kTextLinkError);
+    SetStatus(ctx, kTextLinkError);
     return;
   }
   // A master is made from the programmer's memory, never from the image.
@@ -37,7 +34,8 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
       {"制作脱机母片操作之前,\n请确认您已调入了合适的代码文件\n并设置了相关的编程系统选项,\n是否继续?", "操作提示",
        MbButtons::YesNo, MbIcon::None});
   if (answer != MbAnswer::Yes || !ConfirmAutoOptions(ctx)) {
-    Status(ctx, "操作已中止");
+    SetStatus(ctx, kTextAborted);
+    s.outcome.Refuse("declined by the operator");
     return;
   }
 
@@ -46,15 +44,17 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
     // An interrupted download leaves a half-written memory: no
     // configuration may describe it.
     const bool interrupted = s.interruptRequested && !s.linkError;
+    if (interrupted) s.outcome.Fail(Failure::kInterrupted);
     s.linkError = 1;
-    Status(ctx, interrupted ? kTextDownloadInterrupted : "脱机编程母片制作失败!请尝试重新下载代码再进行该项操作");
+    SetStatus(ctx, interrupted ? kTextDownloadInterrupted : "脱机编程母片制作失败!请尝试重新下载代码再进行该项操作");
     return;
   }
   CaptureAddressRange(ctx);
   // The file downloaded now may reach further than the one checked before.
   if (!RangeCoversCode(ctx)) {
     s.linkError = 1;
-    Status(ctx, "操作已中止");
+    s.outcome.Refuse("the programming range ends before the code");
+    SetStatus(ctx, kTextAborted);
     return;
   }
   const uint16_t sum = SumImage(s, s.programStart, s.programEnd);
@@ -62,15 +62,17 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
   BuildRequestFrame(ctx);
   SetFrameRange(s, s.programStart, s.programEnd);
   SetFrameChecksum(s, sum);
-  Status(ctx, "正在写入脱机编程设置数据.....");
+  SetStatus(ctx, "正在写入脱机编程设置数据.....");
   ctx.clock.SleepMs(pause::kBeforeConfigMs);
 
   if (!SendCommand(ctx, cmd::kOfflineConfig)) return;
-  if (ReadVerdict(ctx, sizes::kConfigAnswer, tries::kConfigVerdict, false) == Verdict::Ok) {
-    Status(ctx, "写入母片编程配置数据成功!");
-    Status(ctx, kTextMasterReady);
+  const Verdict verdict = ReadVerdict(ctx, sizes::kConfigAnswer, tries::kConfigVerdict, false);
+  if (verdict == Verdict::Ok) {
+    SetStatus(ctx, "写入母片编程配置数据成功!");
+    SetStatus(ctx, kTextMasterReady);
   } else {
-    Status(ctx, "写入母片编程配置数据失败!请尝试重新下载代码对母片内存进行初始化后再行写入!");
+    if (verdict == Verdict::No) s.outcome.Fail(Failure::kSettingFailed);
+    SetStatus(ctx, "写入母片编程配置数据失败!请尝试重新下载代码对母片内存进行初始化后再行写入!");
   }
 }
 

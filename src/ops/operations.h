@@ -46,9 +46,9 @@ struct Operation {
   Op id;
   uint8_t command;  // its command on the wire (cmd::), or kNoCommand
   const char* name;
-  bool counts;     // its outcome goes to the production counters
-  bool needsLink;  // StartOperation refuses it while the programmer is not connected
-  void (*run)(AppContext& ctx, const Operation& op);
+  bool counts = false;    // its outcome goes to the production counters
+  bool needsLink = true;  // StartOperation refuses it while the programmer is not connected
+  void (*run)(AppContext& ctx, const Operation& op) = nullptr;
 };
 
 std::span<const Operation> Operations();

@@ -6,6 +6,7 @@
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
 #include "image/code_image.h"
+#include "link/commands.h"
 
 namespace kovra {
 namespace {
@@ -61,7 +62,9 @@ std::string FormatRecordRow(const RunRecord& r) {
                                 r.steps,
                                 r.passed ? "pass" : "fail",
                                 r.status,
-                                Seconds(r.elapsedMs)};
+                                Seconds(r.elapsedMs),
+                                r.failure,
+                                r.address};
   std::string row;
   for (const std::string& field : fields) AppendField(row, field);
   return row + "\r\n";
@@ -80,7 +83,9 @@ RunRecord CurrentRunRecord(AppContext& ctx, bool passed) {
           .steps = s.runSteps,
           .passed = passed,
           .status = w.GetText(id::kStatusLine),
-          .elapsedMs = ctx.clock.NowMs() - s.runStartedMs};
+          .elapsedMs = ctx.clock.NowMs() - s.runStartedMs,
+          .failure = passed ? "" : FailureName(s.outcome.failure),
+          .address = !passed && s.outcome.hasAddress ? Hex5(s.outcome.address) : ""};
 }
 
 void AppendRecordRow(AppContext& ctx, const RunRecord& record) {

@@ -20,11 +20,14 @@ struct RunRecord {
   bool passed = false;
   std::string status;
   uint64_t elapsedMs = 0;
+  // Why it failed, in words a script matches ("not-blank"), and where.
+  std::string failure;
+  std::string address;
 };
 
 // The record file's first line (RFC 4180 CSV, CRLF line ends).
 inline constexpr std::string_view kRecordHeader =
-    "time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s\r\n";
+    "time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s,failure,address\r\n";
 
 inline constexpr const char* kTextRecordFailed = "生产记录写入失败!请检查记录文件是否可以写入:\n";
 
@@ -34,7 +37,7 @@ std::string FormatRecordRow(const RunRecord& record);
 std::string UtcTimestamp(int64_t utcMs);
 
 // The record of the automatic run that just ended, taken from the window
-// and the state.
+// and the state (its outcome among them).
 RunRecord CurrentRunRecord(AppContext& ctx, bool passed);
 // Appends a row to the record file, when one is named. A row that cannot
 // be written is reported and leaves recordFailed set.

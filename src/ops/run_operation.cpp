@@ -39,14 +39,16 @@ constexpr AutoStep kAutoSteps[] = {
 };
 
 // The steps the options ask for, stopping at the first failure; the outcome
-// is left in linkError for RunOperation to count. A run the user declines
-// ends with autoProgramActive clear and is not counted.
+// is left in linkError for RunOperation to count, and in the state's
+// outcome with the step it happened in. A run the user declines ends with
+// autoProgramActive clear and is not counted.
 void AutoProgram(AppContext& ctx, const Operation&) {
   AppState& s = ctx.state;
   const bool imageVariant = DebugMode(ctx);
   if (imageVariant) Beeps(ctx, 1, kShortBeepMs);
   if (!ConfirmAutoOptions(ctx)) {
-    ctx.window.SetText(id::kStatusLine, "操作已中止");
+    ctx.window.SetText(id::kStatusLine, kTextAborted);
+    s.outcome.Refuse("declined by the operator");
     s.autoProgramActive = 0;
     return;
   }
@@ -65,9 +67,23 @@ void AutoProgram(AppContext& ctx, const Operation&) {
     if (imageVariant && i > 0) ctx.clock.SleepMs(pause::kAutoStepMs);
     if (!s.runSteps.empty()) s.runSteps += ',';
     s.runSteps += step.name;
+    s.outcome = OutcomeOf(step.name);
     RunStep(ctx, imageVariant ? step.imageVariant : step.memoryVariant);
     failed = s.linkError != 0;
     if (!failed && !imageVariant && i + 1 < std::size(kAutoSteps)) ctx.clock.SleepMs(pause::kAutoStepMs);
+  }
+}
+
+// The outcome is what linkError, which counting reads, says; the kind an
+// operation noted tells why it failed. A refusal or an interruption stands
+// on its own: neither leaves linkError set.
+void SettleOutcome(AppState& s) {
+  Outcome& outcome = s.outcome;
+  if (outcome.failure == Failure::kRefused || outcome.failure == Failure::kInterrupted) return;
+  if (!s.linkError) {
+    outcome = OutcomeOf(outcome.step);
+  } else if (outcome.passed()) {
+    outcome.Fail(Failure::kLinkLost);
   }
 }
 
@@ -108,32 +124,49 @@ void Run(AppContext& ctx, const Operation&) {
 }
 
 constexpr Operation kOperations[] = {
-    {Op::kChipChecksum, cmd::kChipChecksum, "chip checksum", false, true, Run<ChipChecksum>},
-    {Op::kBlankCheck, cmd::kBlankCheck, "blank check", false, true, Run<BlankCheck>},
-    {Op::kEraseMtp, cmd::kEraseMtp, "erase MTP", false, true, RunChipSetting},
-    {Op::kVerifyChip, cmd::kVerifyChip, "verify chip", false, true, RunVerify},
-    {Op::kEnableSmart, cmd::kEnableSmart, "enable SMART", false, true, RunChipSetting},
-    {Op::kReadProtect, cmd::kReadProtect, "read protection", false, true, RunChipSetting},
-    {Op::kLdcProtect, cmd::kLdcProtect, "LDC protection", false, true, RunChipSetting},
-    {Op::kHwWriteProtect, cmd::kHwWriteProtect, "hardware write protection", false, true, RunChipSetting},
-    {Op::kProgramFromMemory, cmd::kProgramFromMemory, "program from memory", false, true, Run<ProgramFromMemory>},
-    {Op::kMemoryChecksum, cmd::kMemoryChecksum, "memory checksum", false, true, Run<MemoryChecksum>},
-    {Op::kDownload, cmd::kDownload, "download", false, true, Run<DownloadImage>},
-    {Op::kCopyChip, cmd::kCopyChipToMemory, "copy chip", false, true, RunCopyChip},
-    {Op::kProgramFromImage, cmd::kProgramFromStream, "program from image", false, true, Run<ProgramFromImage>},
+    {.id = Op::kChipChecksum, .command = cmd::kChipChecksum, .name = "chip checksum", .run = Run<ChipChecksum>},
+    {.id = Op::kBlankCheck, .command = cmd::kBlankCheck, .name = "blank check", .run = Run<BlankCheck>},
+    {.id = Op::kEraseMtp, .command = cmd::kEraseMtp, .name = "erase MTP", .run = RunChipSetting},
+    {.id = Op::kVerifyChip, .command = cmd::kVerifyChip, .name = "verify chip", .run = RunVerify},
+    {.id = Op::kEnableSmart, .command = cmd::kEnableSmart, .name = "enable SMART", .run = RunChipSetting},
+    {.id = Op::kReadProtect, .command = cmd::kReadProtect, .name = "read protection", .run = RunChipSetting},
+    {.id = Op::kLdcProtect, .command = cmd::kLdcProtect, .name = "LDC protection", .run = RunChipSetting},
+    {.id = Op::kHwWriteProtect,
+     .command = cmd::kHwWriteProtect,
+     .name = "hardware write protection",
+     .run = RunChipSetting},
+    {.id = Op::kProgramFromMemory,
+     .command = cmd::kProgramFromMemory,
+     .name = "program from memory",
+     .run = Run<ProgramFromMemory>},
+    {.id = Op::kMemoryChecksum, .command = cmd::kMemoryChecksum, .name = "memory checksum", .run = Run<MemoryChecksum>},
+    {.id = Op::kDownload, .command = cmd::kDownload, .name = "download", .run = Run<DownloadImage>},
+    {.id = Op::kCopyChip, .command = cmd::kCopyChipToMemory, .name = "copy chip", .run = RunCopyChip},
+    {.id = Op::kProgramFromImage,
+     .command = cmd::kProgramFromStream,
+     .name = "program from image",
+     .run = Run<ProgramFromImage>},
     // F7 starts it on the worker without asking for the link.
-    {Op::kInitMemory, cmd::kInitMemory, "initialise memory", false, false, Run<InitMemory>},
-    {Op::kMakeMaster, cmd::kOfflineConfig, "offline master", false, true, RunMakeMaster},
-    {Op::kAutoProgram, kNoCommand, "automatic programming", true, true, AutoProgram},
-    {Op::kSaveHex, cmd::kReadMemoryBlock, "save HEX", false, true, Run<SaveProgrammingMemoryAsHex>},
-    {Op::kOpenAndDownload, kNoCommand, "open and download", false, true, RunOpenAndDownload},
-    {Op::kPageShow, kNoCommand, "show page", false, true, RunPage},
-    {Op::kPageGoTo, kNoCommand, "go to page", false, true, RunPage},
-    {Op::kPageAscii, kNoCommand, "page as ASCII", false, true, RunPage},
-    {Op::kPagePrevious, kNoCommand, "previous page", false, true, RunPage},
-    {Op::kPageNext, kNoCommand, "next page", false, true, RunPage},
-    {Op::kPageFromMemory, kNoCommand, "page from memory", false, true, RunPage},
-    {Op::kPageFromChip, kNoCommand, "page from chip", false, true, RunPage},
+    {.id = Op::kInitMemory,
+     .command = cmd::kInitMemory,
+     .name = "initialise memory",
+     .needsLink = false,
+     .run = Run<InitMemory>},
+    {.id = Op::kMakeMaster, .command = cmd::kOfflineConfig, .name = "offline master", .run = RunMakeMaster},
+    {.id = Op::kAutoProgram,
+     .command = kNoCommand,
+     .name = "automatic programming",
+     .counts = true,
+     .run = AutoProgram},
+    {.id = Op::kSaveHex, .command = cmd::kReadMemoryBlock, .name = "save HEX", .run = Run<SaveProgrammingMemoryAsHex>},
+    {.id = Op::kOpenAndDownload, .command = kNoCommand, .name = "open and download", .run = RunOpenAndDownload},
+    {.id = Op::kPageShow, .command = kNoCommand, .name = "show page", .run = RunPage},
+    {.id = Op::kPageGoTo, .command = kNoCommand, .name = "go to page", .run = RunPage},
+    {.id = Op::kPageAscii, .command = kNoCommand, .name = "page as ASCII", .run = RunPage},
+    {.id = Op::kPagePrevious, .command = kNoCommand, .name = "previous page", .run = RunPage},
+    {.id = Op::kPageNext, .command = kNoCommand, .name = "next page", .run = RunPage},
+    {.id = Op::kPageFromMemory, .command = kNoCommand, .name = "page from memory", .run = RunPage},
+    {.id = Op::kPageFromChip, .command = kNoCommand, .name = "page from chip", .run = RunPage},
 };
 
 }  // namespace
@@ -159,7 +192,10 @@ int RunOperation(AppContext& ctx) {
   s.linkError = 0;
   ctx.window.RefreshCursor();
   if (const Operation* op = FindOperation(s.operationCode())) {
+    // A step of an automatic run keeps the outcome the run gave it.
+    if (!s.autoProgramActive) s.outcome = OutcomeOf(op->name);
     op->run(ctx, *op);
+    SettleOutcome(s);
     if (op->counts && s.autoProgramActive) CountOutcome(ctx);
   }
   if (!s.autoProgramActive) {
@@ -179,6 +215,8 @@ void StartOperation(AppContext& ctx, Op op) {
   const Operation* entry = FindOperation(static_cast<uint8_t>(op));
   if (entry->needsLink && (!ctx.state.linkReady || !ctx.state.connected)) {
     ctx.window.SetText(id::kStatusLine, kTextNoLink);
+    ctx.state.outcome = OutcomeOf(entry->name);
+    ctx.state.outcome.Refuse("no link to the programmer");
     return;
   }
   // The frame is built on the worker: a supervision pass that is still

@@ -23,6 +23,8 @@ namespace {
 
 using cli::Job;
 using cli::LineSummary;
+using cli::Result;
+using cli::ResultLine;
 using cli::RunLine;
 using cli::StationPort;
 
@@ -73,11 +75,12 @@ struct Line {
     for (Bench& bench : benches) ports.push_back(bench.Port());
     return RunLine(ports, job, count, records,
                    {.result =
-                        [this](const std::string& line) {
+                        [this](const std::string& port, const Result& result) {
                           std::lock_guard lock(mutex);
-                          results.push_back(line);
+                          results.push_back(ResultLine(port, result));
                         },
-                    .progress = [](const std::string&, const std::string&, int) {},
+                    .status = [](const std::string&, const std::string&) {},
+                    .progress = [](const std::string&, const ProgressEvent&) {},
                     .message = [](const std::string&, const std::string&, const std::string&) {},
                     .nextChip =
                         [this] {
@@ -144,14 +147,19 @@ TEST(Line, GangKeepsGoingPastAFailingAndAnUnpluggedProgrammer) {
   EXPECT_EQ(rows[0] + "\r\n", kRecordHeader);
   auto rowOf = [&](const std::string& com) {
     auto row = std::find_if(rows.begin(), rows.end(), [&](auto& r) { return r.find("Z," + com + ",") != r.npos; });
+    if (row == rows.end()) return std::string();
     // Without the time stamp and the elapsed seconds.
-    return row == rows.end() ? "" : row->substr(21, row->rfind(',') - 21);
+    std::string r = row->substr(21);
+    const size_t afterElapsed = r.rfind(',', r.rfind(',') - 1);
+    const size_t beforeElapsed = r.rfind(',', afterElapsed - 1);
+    return r.erase(beforeElapsed, afterElapsed - beforeElapsed);
   };
   const std::string sum = Hex4(SumOf(line.Code()));
   const std::string fields = "KV86P48," + line.job.codeFile + "," + sum + "," + sum + ",";
-  EXPECT_EQ(rowOf("COM5"), "COM5," + fields + "\"blank,program,verify,read-protect\",pass,自动编程已成功完成");
-  EXPECT_EQ(rowOf("COM6"), "COM6," + fields + "blank,fail,\"芯片不空, 在地址: 00100\"");
+  EXPECT_EQ(rowOf("COM5"), "COM5," + fields + "\"blank,program,verify,read-protect\",pass,自动编程已成功完成,,");
+  EXPECT_EQ(rowOf("COM6"), "COM6," + fields + "blank,fail,\"芯片不空, 在地址: 00100\",not-blank,00100");
   EXPECT_NE(rowOf("COM7").find(",,fail,"), std::string::npos) << rowOf("COM7");
+  EXPECT_TRUE(rowOf("COM7").ends_with(",link-lost,")) << rowOf("COM7");
   EXPECT_TRUE(rows[1].starts_with("2026-01-01T00:00:0")) << rows[1];
 }
 
@@ -185,7 +193,7 @@ TEST(Line, GoldenChecksumRefusesADifferentFileBeforeAnyByte) {
   line.job.expectChecksum = static_cast<uint16_t>(SumOf(line.Code()) + 1);
   const LineSummary summary = line.Run();
   ASSERT_TRUE(summary.gate.has_value());
-  EXPECT_EQ(*summary.gate, "file checksum " + Hex4(SumOf(line.Code())) + " differs from the expected " +
+  EXPECT_EQ(summary.gate->status, "file checksum " + Hex4(SumOf(line.Code())) + " differs from the expected " +
                                Hex4(*line.job.expectChecksum));
   for (Bench& bench : line.benches) EXPECT_TRUE(bench.Codes().empty());
 

@@ -255,7 +255,9 @@ TEST(LinuxPlatform, RecordRowsStayWholeAfterATornRow) {
                                            .steps = "blank,program,verify,read-protect",
                                            .passed = false,
                                            .status = "芯片不空, 在地址: 00000",
-                                           .elapsedMs = 1234});
+                                           .elapsedMs = 1234,
+                                           .failure = "not-blank",
+                                           .address = "00000"});
   const std::string head(kRecordHeader);
   const struct Case {
     const char* name;
