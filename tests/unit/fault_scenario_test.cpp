@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "app/command_dispatch.h"
@@ -40,6 +41,30 @@ struct MatrixCase {
   bool imageVariant;
   uint8_t code;
 };
+
+// What the run's outcome must call the failure: the programmer's own
+// verdicts by their kind, anything the link garbled or lost as the link's.
+Failure ExpectedFailure(const MatrixCase& c) {
+  switch (c.fault) {
+    case Fault::Voltage:
+      return Failure::kVoltageFault;
+    case Fault::No:
+      return c.code == 11 || c.code == 0x13 ? Failure::kProgramChecksum : Failure::kSettingFailed;
+    case Fault::StopProgress:
+      return c.code == 3 ? Failure::kNotBlank : c.code == 5 ? Failure::kVerifyFailed : Failure::kLinkLost;
+    case Fault::WrongChecksum:
+      return Failure::kVerifyFailed;
+    default:
+      return Failure::kLinkLost;
+  }
+}
+
+std::string StepOf(uint8_t code) {
+  static const std::map<uint8_t, std::string> kSteps = {
+      {3, "blank"},  {4, "erase"}, {11, "program"}, {0x13, "program"},   {5, "verify"},
+      {2, "verify"}, {6, "smart"}, {8, "ldc"},      {7, "read-protect"}, {9, "write-protect"}};
+  return kSteps.at(code);
+}
 
 std::string CaseName(const ::testing::TestParamInfo<MatrixCase>& info) {
   return std::string(Name(info.param.fault)) + (info.param.imageVariant ? "_image_" : "_memory_") +
@@ -79,8 +104,8 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
     }
   };
-  AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
+  AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                 port,    w.portMap, w.worker,   w.programFolder, w.records};
 
   w.window.SetText(id::kFilePath, w.dir.Write("code.hex", test::SampleHex(0x400)));
   w.window.SetChecked(id::kDebugMode, c.imageVariant);
@@ -107,6 +132,13 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
   EXPECT_EQ(w.state.failureCount, linkFailure ? 0u : 1u);
   EXPECT_EQ(w.state.busy, 0);
   EXPECT_EQ(w.state.autoProgramActive, 0);
+  const Outcome& outcome = w.state.outcome;
+  EXPECT_EQ(FailureName(outcome.failure), std::string(FailureName(ExpectedFailure(c))));
+  EXPECT_EQ(outcome.step, StepOf(c.code));
+  EXPECT_EQ(outcome.fault, c.fault == Fault::Voltage ? 3 : 0);
+  const bool stoppedWalk = c.fault == Fault::StopProgress && (c.code == 3 || c.code == 5);
+  EXPECT_EQ(outcome.hasAddress, stoppedWalk);
+  EXPECT_EQ(outcome.address, stoppedWalk ? 0x0100u : 0u);
   // The steps up to the failing one reached the programmer, none after it
   // (with the link gone, not even the failing one).
   const std::vector<uint8_t>& steps = c.imageVariant ? kImageSteps : kMemorySteps;

@@ -194,7 +194,7 @@ TEST(Line, GoldenChecksumRefusesADifferentFileBeforeAnyByte) {
   const LineSummary summary = line.Run();
   ASSERT_TRUE(summary.gate.has_value());
   EXPECT_EQ(summary.gate->status, "file checksum " + Hex4(SumOf(line.Code())) + " differs from the expected " +
-                               Hex4(*line.job.expectChecksum));
+                                      Hex4(*line.job.expectChecksum));
   for (Bench& bench : line.benches) EXPECT_TRUE(bench.Codes().empty());
 
   line.job.expectChecksum = SumOf(line.Code());

@@ -4,11 +4,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 
 #include "app/command_dispatch.h"
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
+#include "chips/target_rules.h"
 #include "image/code_image.h"
 #include "link/commands.h"
 #include "ops/memory_ops.h"
@@ -375,6 +378,90 @@ TEST(ApplyChipSetting, AHalfVerdictIsNoSuccess) {
   OnCommandRequest(w.ctx, id::kReadProtect, id::kGroupOperations);
   w.worker.WaitIdle();
   EXPECT_EQ(w.Status(), "使能芯片读保护失败!");
+}
+
+// Each operation's outcome names what the texts say, as data: the kind, the
+// step and the address where there is one.
+TEST(Outcome, EachOperationSaysWhatItCameTo) {
+  const struct Case {
+    const char* name;
+    std::function<void(ChipRun&)> setup;
+    Op op;
+    Failure failure;
+    const char* step;
+    std::optional<uint32_t> address;
+  } cases[] = {
+      {"download passes", [](ChipRun&) {}, Op::kDownload, Failure::kNone, "download", std::nullopt},
+      {"unreadable file", [](ChipRun& w) { w.window.SetText(id::kFilePath, w.dir.Write("bad.hex", ":10zz\n")); },
+       Op::kDownload, Failure::kFileError, "download", std::nullopt},
+      {"exchanged bytes keep the sum",
+       [](ChipRun& w) {
+         w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.toDevice = {sim::WireFault::Kind::kSwap, 40, 1}; });
+       },
+       Op::kDownload, Failure::kMemoryDiffers, "download", std::nullopt},
+      {"checksum word differs",
+       [](ChipRun& w) { w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; }); },
+       Op::kMemoryChecksum, Failure::kMemoryDiffers, "memory checksum", std::nullopt},
+      {"not blank", [](ChipRun& w) { w.rig.programmer.UpdateChip([](sim::Chip& chip) { chip.rom[0x0123] = 0; }); },
+       Op::kBlankCheck, Failure::kNotBlank, "blank check", 0x0123},
+      {"verify differs", [](ChipRun&) {}, Op::kVerifyChip, Failure::kVerifyFailed, "verify chip", 0x0000},
+      {"erase answered NO",
+       [](ChipRun& w) { w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.answerNo = true; }); }, Op::kEraseMtp,
+       Failure::kSettingFailed, "erase MTP", std::nullopt},
+      {"no link", [](ChipRun& w) { w.state.connected = 0; }, Op::kBlankCheck, Failure::kRefused, "blank check",
+       std::nullopt},
+      {"copy declined", [](ChipRun& w) { w.window.QueueAnswer(MbAnswer::No); }, Op::kCopyChip, Failure::kRefused,
+       "copy chip", std::nullopt},
+      {"voltage fault", [](ChipRun& w) { w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.voltage = '2'; }); },
+       Op::kBlankCheck, Failure::kVoltageFault, "blank check", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChipRun w;
+    w.Capture("0000", "1FFF");
+    CaptureAddressRange(w.ctx);
+    c.setup(w);
+    w.Run(c.op);
+    const Outcome& outcome = w.state.outcome;
+    EXPECT_EQ(FailureName(outcome.failure), std::string(FailureName(c.failure))) << w.Status();
+    EXPECT_EQ(outcome.step, c.step);
+    EXPECT_EQ(outcome.hasAddress, c.address.has_value());
+    EXPECT_EQ(outcome.address, c.address.value_or(0));
+    EXPECT_EQ(outcome.passed(), w.state.linkError == 0 && c.failure == Failure::kNone);
+  }
+}
+
+// Progress comes as events with the range, so nothing reads it back from
+// the status line: a blank check walks to its end + 1, a download to its
+// last address.
+TEST(Outcome, ProgressEventsFollowTheWalk) {
+  struct Events : ProgressListener {
+    void OnProgress(const ProgressEvent& event) override { seen.push_back(event); }
+    std::vector<ProgressEvent> seen;
+  } events;
+  ChipRun w;
+  AppContext c = w.Observed();
+  c.progress = &events;
+  w.Capture("0100", "04FF");
+  CaptureAddressRange(c);
+  w.RunWith(c, Op::kBlankCheck);
+  ASSERT_FALSE(events.seen.empty());
+  for (size_t i = 0; i < events.seen.size(); ++i) {
+    const ProgressEvent& e = events.seen[i];
+    EXPECT_STREQ(e.operation, "blank check");
+    EXPECT_EQ(e.start, 0x0100u);
+    EXPECT_EQ(e.end, 0x04FFu);
+    EXPECT_GT(e.address, i ? events.seen[i - 1].address : e.start);
+  }
+  EXPECT_EQ(events.seen.back().address, 0x0500u);
+
+  events.seen.clear();
+  w.RunWith(c, Op::kDownload);
+  ASSERT_FALSE(events.seen.empty());
+  EXPECT_STREQ(events.seen.front().operation, "download");
+  EXPECT_EQ(events.seen.front().end, 0x1FFFu);
+  EXPECT_STREQ(events.seen.back().operation, "compare memory");
+  EXPECT_LE(events.seen.back().address, 0x1FFFu);
 }
 
 }  // namespace
