@@ -374,6 +374,10 @@ class Day {
       broken = "a late answer byte failed a blank chip: " + status;
     if (w_.state.failureCount != failures && unplugged_) broken = "counted a pulled cable as a chip failure";
     if (configAfterInterrupt_) broken = "wrote an offline configuration after an interrupted download";
+    // What scripts and the record read must be what the counters say.
+    const bool counted = w_.state.successCount != successes || w_.state.failureCount != failures;
+    if (counted && (w_.state.successCount != successes) != w_.state.outcome.passed())
+      broken = "the outcome says otherwise than the counters: " + std::string(FailureName(w_.state.outcome.failure));
     if (broken.empty() && !MemoryAsClaimed()) broken = "codeLoaded is set, but the programming memory lacks the code";
     const auto violations = w_.rig.Violations();
     if (broken.empty() && !damaged && !violations.empty()) broken = "the programmer saw misuse: " + violations[0].text;
