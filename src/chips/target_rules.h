@@ -7,7 +7,7 @@
 
 namespace kovra {
 
-enum class ChipType { Otp, Mtp };
+enum class ChipType { kOtp, kMtp };
 
 // The address range is clamped to the selected chip's ROM end, and never
 // below this, so that a range beyond a small chip's ROM reaches its check.

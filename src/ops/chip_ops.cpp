@@ -145,7 +145,7 @@ void ProgramFromMemory(AppContext& ctx) {
     Status(ctx, "编程芯片失败! [读取编程信息错误]");
     return;
   }
-  if (ReadVerdict(ctx, sizes::kAnswer, tries::kProgramVerdict, false) == Verdict::Ok) {
+  if (ReadVerdict(ctx, sizes::kAnswer, tries::kProgramVerdict, false) == Verdict::kOk) {
     Status(ctx, "编程成功");
   } else {
     Status(ctx, "编程芯片失败! [校验和错]");
@@ -172,14 +172,14 @@ void ProgramFromImage(AppContext& ctx) {
     Status(ctx, "编程失败!");
     return;
   }
-  if (ReadVerdict(ctx, sizes::kAnswer, tries::kStreamVerdict, false) == Verdict::Ok) {
+  if (ReadVerdict(ctx, sizes::kAnswer, tries::kStreamVerdict, false) == Verdict::kOk) {
     Status(ctx, "编程成功");
     return;
   }
   ctx.window.ShowMessageBox(
       {"发送数据校验和错误!\n请尝试重新编程\n注意: 烧写时请不要切换当前窗口\n"
        "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
-       "警 告", MbButtons::Ok, MbIcon::Warning});
+       "警 告", MbButtons::kOk, MbIcon::kWarning});
   Status(ctx, "编程芯片失败! [校验和错]");
 }
 
@@ -197,14 +197,14 @@ void ApplyChipSetting(AppContext& ctx, uint8_t code) {
   Status(ctx, setting->progress);
   if (!SendCommand(ctx, code)) return;
   switch (ReadVerdict(ctx, sizes::kSettingAnswer, tries::kSettingVerdict)) {
-    case Verdict::Ok:
+    case Verdict::kOk:
       Status(ctx, setting->ok);
       break;
-    case Verdict::No:
+    case Verdict::kNo:
       Status(ctx, setting->no);
       break;
-    case Verdict::Fault:
-    case Verdict::Other:
+    case Verdict::kFault:
+    case Verdict::kOther:
       break;
   }
 }

@@ -21,7 +21,7 @@ std::string CellText(uint8_t byte, bool ascii) {
 }
 
 void WrongOperation(AppContext& ctx, const char* text) {
-  ctx.window.ShowMessageBox({text, "错误操作", MbButtons::Ok, MbIcon::Warning});
+  ctx.window.ShowMessageBox({text, "错误操作", MbButtons::kOk, MbIcon::kWarning});
 }
 
 }  // namespace
@@ -91,7 +91,7 @@ void EditCodeByte(AppContext& ctx, int row, int column) {
   const auto value = ctx.window.ShowEditDialog(ctx.window.GetGridCell(row, column), addressText);
   if (!value) return;
   if (!AllCharsIn(*value, HexDigitSet)) {
-    ctx.window.ShowMessageBox({"代码输入错误!", "", MbButtons::Ok, MbIcon::Warning});
+    ctx.window.ShowMessageBox({"代码输入错误!", "", MbButtons::kOk, MbIcon::kWarning});
     return;
   }
   const std::string two = FitDigits(*value, 2);

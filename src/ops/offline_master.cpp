@@ -35,8 +35,8 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
   }
   const MbAnswer answer = ctx.window.ShowMessageBox(
       {"制作脱机母片操作之前,\n请确认您已调入了合适的代码文件\n并设置了相关的编程系统选项,\n是否继续?", "操作提示",
-       MbButtons::YesNo, MbIcon::None});
-  if (answer != MbAnswer::Yes || !ConfirmAutoOptions(ctx)) {
+       MbButtons::kYesNo, MbIcon::kNone});
+  if (answer != MbAnswer::kYes || !ConfirmAutoOptions(ctx)) {
     Status(ctx, "操作已中止");
     return;
   }
@@ -66,7 +66,7 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
   ctx.clock.SleepMs(pause::kBeforeConfigMs);
 
   if (!SendCommand(ctx, cmd::kOfflineConfig)) return;
-  if (ReadVerdict(ctx, sizes::kConfigAnswer, tries::kConfigVerdict, false) == Verdict::Ok) {
+  if (ReadVerdict(ctx, sizes::kConfigAnswer, tries::kConfigVerdict, false) == Verdict::kOk) {
     Status(ctx, "写入母片编程配置数据成功!");
     Status(ctx, kTextMasterReady);
   } else {

@@ -35,7 +35,7 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 
 bool IsGroupFrame(int controlId) {
   const ControlEntry* entry = FindControl(controlId);
-  return entry && entry->kind == ControlKind::Group;
+  return entry && entry->kind == ControlKind::kGroup;
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ namespace {
 
 using test::SimWorld;
 
-enum class Fault { Silent, No, Voltage, Garbage, Short, StopProgress, WrongChecksum, Unplug };
+enum class Fault { kSilent, kNo, kVoltage, kGarbage, kShort, kStopProgress, kWrongChecksum, kUnplug };
 
 const char* Name(Fault f) {
   static const char* names[] = {"silent",         "no",    "voltage", "garbage", "short_answer", "stop_progress",
@@ -60,27 +60,27 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
     if (!armed || code != c.code || w.state.autoProgramActive == 0) return;
     armed = false;
     switch (c.fault) {
-      case Fault::Unplug:
+      case Fault::kUnplug:
         w.rig.bridge.Unplug();
         return;
-      case Fault::Silent:
+      case Fault::kSilent:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.silent = true; });
-      case Fault::No:
+      case Fault::kNo:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.answerNo = true; });
-      case Fault::Voltage:
+      case Fault::kVoltage:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.voltage = '3'; });
-      case Fault::Garbage:
+      case Fault::kGarbage:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.garbage = true; });
-      case Fault::Short:
+      case Fault::kShort:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.shortAnswer = true; });
-      case Fault::StopProgress:
+      case Fault::kStopProgress:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.stopProgressAt = 0x0100; });
-      case Fault::WrongChecksum:
+      case Fault::kWrongChecksum:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
     }
   };
-  AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
+  AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                 port,    w.portMap, w.worker,   w.programFolder, w.records};
 
   w.window.SetText(id::kFilePath, w.dir.Write("code.hex", test::SampleHex(0x400)));
   w.window.SetChecked(id::kDebugMode, c.imageVariant);
@@ -103,7 +103,7 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
   EXPECT_EQ(w.state.linkError, 1);
   EXPECT_EQ(kSuccessTexts.count(w.Status()), 0u) << w.Status();
   EXPECT_EQ(w.state.successCount, 0u);
-  const bool linkFailure = c.fault == Fault::Silent || c.fault == Fault::Unplug;
+  const bool linkFailure = c.fault == Fault::kSilent || c.fault == Fault::kUnplug;
   EXPECT_EQ(w.state.failureCount, linkFailure ? 0u : 1u);
   EXPECT_EQ(w.state.busy, 0);
   EXPECT_EQ(w.state.autoProgramActive, 0);
@@ -125,18 +125,18 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
 std::vector<MatrixCase> Matrix() {
   std::vector<MatrixCase> cases;
   const std::vector<uint8_t> verdictSteps = {4, 6, 8, 7, 9};
-  for (Fault f : {Fault::Silent, Fault::Unplug, Fault::Voltage}) {
+  for (Fault f : {Fault::kSilent, Fault::kUnplug, Fault::kVoltage}) {
     for (uint8_t code : kMemorySteps) cases.push_back({f, false, code});
     for (uint8_t code : {0x13, 2}) cases.push_back({f, true, static_cast<uint8_t>(code)});
   }
-  for (Fault f : {Fault::No, Fault::Garbage, Fault::Short}) {
+  for (Fault f : {Fault::kNo, Fault::kGarbage, Fault::kShort}) {
     for (uint8_t code : verdictSteps) cases.push_back({f, false, code});
   }
-  cases.push_back({Fault::No, false, 11});
-  cases.push_back({Fault::No, true, 0x13});
-  for (uint8_t code : {3, 11, 5}) cases.push_back({Fault::StopProgress, false, code});
-  cases.push_back({Fault::StopProgress, true, 2});
-  cases.push_back({Fault::WrongChecksum, true, 2});
+  cases.push_back({Fault::kNo, false, 11});
+  cases.push_back({Fault::kNo, true, 0x13});
+  for (uint8_t code : {3, 11, 5}) cases.push_back({Fault::kStopProgress, false, code});
+  cases.push_back({Fault::kStopProgress, true, 2});
+  cases.push_back({Fault::kWrongChecksum, true, 2});
   return cases;
 }
 
