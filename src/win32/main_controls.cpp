@@ -92,21 +92,21 @@ HWND CreateControl(const ControlEntry& entry, HWND dialog, HINSTANCE instance, c
       // colour handler says. (A blank, not an empty, name: an empty one
       // falls back to the class's theme on some systems.)
       SetWindowTheme(control, L" ", L" ");
-      CMygrp::Attach(control, dialog);
+      CGroupFrame::Attach(control, dialog);
       break;
     case ControlKind::kCombo:
-      CMyComboBox::Attach(control, dialog);
+      CChipComboBox::Attach(control, dialog);
       break;
     case ControlKind::kCheckBox:
     case ControlKind::kRadio:
     case ControlKind::kPushButton:
-      CMybtn::Attach(control, dialog);
+      CCommandButton::Attach(control, dialog);
       break;
     case ControlKind::kLabel:
-      CMystatic::Attach(control, dialog);
+      CLinkLabel::Attach(control, dialog);
       break;
     case ControlKind::kEdit:
-      CMyedit::Attach(control, dialog);
+      CFieldEdit::Attach(control, dialog);
       break;
     case ControlKind::kList:
       break;
