@@ -33,6 +33,6 @@ SystemPort OpenSystemPort(const std::string& name);
 std::unique_ptr<RecordFile> SystemRecordFile();
 // The folder of the running executable (UTF-8); empty when unknown.
 std::string ExecutableFolder();
-bool ErrorIsTerminal();
+bool PrepareErrorTerminal();
 
 }  // namespace kovra::cli

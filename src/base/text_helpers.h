@@ -8,7 +8,7 @@
 namespace kovra {
 
 // The characters a HEX record may hold after its ':'.
-inline constexpr std::string_view HexDigitSet{"0123456789ABCDEFabcdef\a\n\r\t"};
+inline constexpr std::string_view kHexRecordChars{"0123456789ABCDEFabcdef\a\n\r\t"};
 
 // HexToNumber's answer for a text with a character outside the base.
 inline constexpr uint32_t kBadNumber = 0xFFFFFFFF;

@@ -140,7 +140,7 @@ int CaptureAddressRange(AppContext& ctx) {
   AppState& s = ctx.state;
   // The chips whose ROM ends beyond 7FFFH are programmed whole: the frame
   // carries 24-bit addresses.
-  const uint32_t limit = std::max(kMaxProgramAddress, ChipRomEnd(ctx));
+  const uint32_t limit = std::max(kLowestRangeLimit, ChipRomEnd(ctx));
   uint32_t value = 0;
   if (!ReadAddressField(w, id::kStartAddress, value)) return -1;
   s.programStart = value;

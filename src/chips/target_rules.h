@@ -11,7 +11,7 @@ enum class ChipType { kOtp, kMtp };
 
 // The address range is clamped to the selected chip's ROM end, and never
 // below this, so that a range beyond a small chip's ROM reaches its check.
-inline constexpr uint32_t kMaxProgramAddress = 0x7FFF;
+inline constexpr uint32_t kLowestRangeLimit = 0x7FFF;
 
 // Brings chip type, voltages, options and the end address in line with the
 // chip selected in the combo box. Row 0 (no chip) leaves every choice open.
