@@ -9,8 +9,9 @@ namespace kovra {
 
 enum class ChipType { kOtp, kMtp };
 
-// The address range is clamped to the selected chip's ROM end, and never
-// below this, so that a range beyond a small chip's ROM reaches its check.
+// The address fields' range is clamped to the selected chip's ROM end, but
+// never below this, so that a range beyond a small chip's ROM reaches its
+// check. A download takes its range from the code instead (up to FFFFFH).
 inline constexpr uint32_t kLowestRangeLimit = 0x7FFF;
 
 // Brings chip type, voltages, options and the end address in line with the
