@@ -135,21 +135,21 @@ uint32_t ChipRomEnd(AppContext& ctx) {
   return ChipRomEnd(ctx.state.chipTable[static_cast<size_t>(SelectedChipIndex(ctx))]);
 }
 
-int CaptureAddressRange(AppContext& ctx) {
+void CaptureAddressRange(AppContext& ctx) {
   MainWindow& w = ctx.window;
   AppState& s = ctx.state;
   // The chips whose ROM ends beyond 7FFFH are programmed whole: the frame
   // carries 24-bit addresses.
   const uint32_t limit = std::max(kLowestRangeLimit, ChipRomEnd(ctx));
   uint32_t value = 0;
-  if (!ReadAddressField(w, id::kStartAddress, value)) return -1;
+  if (!ReadAddressField(w, id::kStartAddress, value)) return;
   s.programStart = value;
   if (s.programStart >= limit) {
     s.programStart = limit;
     w.SetText(id::kStartAddress, Hex4(limit));
   }
 
-  if (!ReadAddressField(w, id::kEndAddress, value)) return -1;
+  if (!ReadAddressField(w, id::kEndAddress, value)) return;
   s.programEnd = value;
   if (s.programEnd > limit) {
     s.programEnd = limit;
@@ -159,7 +159,6 @@ int CaptureAddressRange(AppContext& ctx) {
     s.programEnd = s.programStart;
     w.SetText(id::kEndAddress, Hex4(s.programEnd));
   }
-  return 0;
 }
 
 bool ValidateTarget(AppContext& ctx) {

@@ -25,10 +25,10 @@ void ApplyChipTypeDefaults(AppContext& ctx, ChipType type);
 uint32_t ChipRomEnd(const ChipRecord& chip);
 uint32_t ChipRomEnd(AppContext& ctx);
 
-// Takes programStart and programEnd from the two address fields. -1 when a
-// field holds a non-hexadecimal character; programStart may then already
-// be updated.
-int CaptureAddressRange(AppContext& ctx);
+// Takes programStart and programEnd from the two address fields. It stops
+// at a field holding a non-hexadecimal character, which leaves that end of
+// the range as it was (programStart may already be updated).
+void CaptureAddressRange(AppContext& ctx);
 
 // Checks before programming and before making an offline master; asks the
 // user where a mismatch may be intended (also a range that ends before the
