@@ -154,7 +154,7 @@ void Print(std::string_view key, std::string_view value) {
 class Console {
  public:
   explicit Console(std::vector<std::string> ports)
-      : ports_(std::move(ports)), terminal_(ErrorIsTerminal()), started_(std::chrono::steady_clock::now()) {}
+      : ports_(std::move(ports)), terminal_(PrepareErrorTerminal()), started_(std::chrono::steady_clock::now()) {}
 
   // A new status text; its percent comes with the progress event after it.
   void Status(const std::string& port, const std::string& text) {

@@ -66,7 +66,7 @@ void StationWindow::SetText(int id, std::string_view text) {
 MbAnswer StationWindow::ShowMessageBox(const MessageBoxRequest& request) {
   HeadlessWindow::ShowMessageBox(request);
   if (output_.message) output_.message(request.caption, request.text);
-  if (request.buttons == MbButtons::YesNo) return answerYes_ ? MbAnswer::Yes : MbAnswer::No;
+  if (request.buttons == MbButtons::kYesNo) return answerYes_ ? MbAnswer::kYes : MbAnswer::kNo;
   return DefaultAnswer(request);
 }
 

@@ -33,6 +33,9 @@ SystemPort OpenSystemPort(const std::string& name);
 std::unique_ptr<RecordFile> SystemRecordFile();
 // The folder of the running executable (UTF-8); empty when unknown.
 std::string ExecutableFolder();
-bool ErrorIsTerminal();
+// Readies standard error for the progress lines (a Windows console gets
+// its escape sequences turned on); true when it is a terminal that shows
+// them.
+bool PrepareErrorTerminal();
 
 }  // namespace kovra::cli

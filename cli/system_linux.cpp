@@ -55,6 +55,6 @@ std::string ExecutableFolder() {
   return error ? std::string() : self.parent_path().string();
 }
 
-bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool PrepareErrorTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 }  // namespace kovra::cli

@@ -85,7 +85,7 @@ std::string ExecutableFolder() { return win32::Win32ProgramFolder().Path().value
 
 // The progress lines redraw with escape sequences, which a console shows
 // only with its virtual terminal on.
-bool ErrorIsTerminal() {
+bool PrepareErrorTerminal() {
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   if (!GetConsoleMode(error, &mode)) return false;

@@ -25,7 +25,9 @@ bool BlockedWhileBusy(int parentId) {
 
 void Status(AppContext& ctx, const char* text) { ctx.window.SetText(id::kStatusLine, text); }
 
-void WarnNoCode(AppContext& ctx) { ctx.window.ShowMessageBox({kNoCodeText, "警 告", MbButtons::Ok, MbIcon::Warning}); }
+void WarnNoCode(AppContext& ctx) {
+  ctx.window.ShowMessageBox({kNoCodeText, "警 告", MbButtons::kOk, MbIcon::kWarning});
+}
 
 bool TargetAccepted(AppContext& ctx) {
   if (ValidateTarget(ctx)) return true;
@@ -41,7 +43,7 @@ void StartAutoProgram(AppContext& ctx) {
     ctx.window.ShowMessageBox(
         {"编程地址已改变,请点击[缓冲区检查和]按钮以刷新编程内存检查和,\n"
          "如果你在下载代码后又选择了新的芯片型号,请重新下载文件代码",
-         "提 示", MbButtons::Ok, MbIcon::None});
+         "提 示", MbButtons::kOk, MbIcon::kNone});
     return;
   }
   if (!s.codeLoaded) return WarnNoCode(ctx);
@@ -53,7 +55,7 @@ void StartAutoProgram(AppContext& ctx) {
 void StartOfflineMaster(AppContext& ctx) {
   if (ctx.state.memoryRewritten) {
     ctx.window.ShowMessageBox({"编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!", "提示",
-                               MbButtons::Ok, MbIcon::None});
+                               MbButtons::kOk, MbIcon::kNone});
     return;
   }
   if (!ctx.state.codeLoaded) return WarnNoCode(ctx);
@@ -80,10 +82,10 @@ bool OnCommandRequest(AppContext& ctx, int controlId, int parentId) {
   if (ctx.state.busy && BlockedWhileBusy(parentId)) return false;
   switch (controlId) {
     case id::kChipOtp:
-      ApplyChipTypeDefaults(ctx, ChipType::Otp);
+      ApplyChipTypeDefaults(ctx, ChipType::kOtp);
       break;
     case id::kChipMtp:
-      ApplyChipTypeDefaults(ctx, ChipType::Mtp);
+      ApplyChipTypeDefaults(ctx, ChipType::kMtp);
       break;
     case id::kVcc50:
     case id::kVcc33:
@@ -198,7 +200,7 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
   MainWindow& w = ctx.window;
   switch (virtualKey) {
     case kKeyF5:
-      w.ShowMessageBox({kGreetingText, "尊敬的用户", MbButtons::Ok, MbIcon::None});
+      w.ShowMessageBox({kGreetingText, "尊敬的用户", MbButtons::kOk, MbIcon::kNone});
       break;
     case kKeyF7: {
       // Initialising the memory uses the port: never beside a running
@@ -207,8 +209,8 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
         Status(ctx, kTextBusyRefused);
         return;
       }
-      if (w.ShowMessageBox({"确实要完全擦除当前存储器么?", "初始化存储器", MbButtons::YesNo, MbIcon::None}) !=
-          MbAnswer::Yes) {
+      if (w.ShowMessageBox({"确实要完全擦除当前存储器么?", "初始化存储器", MbButtons::kYesNo, MbIcon::kNone}) !=
+          MbAnswer::kYes) {
         Status(ctx, "操作已退出");
         return;
       }
@@ -216,7 +218,7 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
       break;
     }
     case kKeyF9:
-      w.ShowMessageBox({"OK,已设置编程内存填充代码为00H\n请重新下载文件代码以刷新内存!", "提 示", MbButtons::Ok});
+      w.ShowMessageBox({"OK,已设置编程内存填充代码为00H\n请重新下载文件代码以刷新内存!", "提 示", MbButtons::kOk});
       ctx.state.fillZero = 1;
       break;
     default:
@@ -226,7 +228,7 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
 
 void OnWindowKeyDown(AppContext& ctx, int virtualKey) {
   if (virtualKey != kKeyF8) return;
-  ctx.window.ShowMessageBox({"您好,谢谢您使用Lentaro正版软件.", "亲爱的用户:", MbButtons::Ok, MbIcon::None});
+  ctx.window.ShowMessageBox({"您好,谢谢您使用Lentaro正版软件.", "亲爱的用户:", MbButtons::kOk, MbIcon::kNone});
 }
 
 void OnWindowTimer(AppContext& ctx) { OnTimerTick(ctx, ReconfirmMemory); }

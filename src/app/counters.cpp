@@ -16,8 +16,8 @@ void ShowPaused(AppContext& ctx, bool paused) {
 
 void ClearCounters(AppContext& ctx) {
   const MbAnswer answer = ctx.window.ShowMessageBox(
-      {"计数器将被清零!确定吗?", "确 认", MbButtons::OkCancel, MbIcon::Question, /*defaultButton=*/1});
-  if (answer != MbAnswer::Ok) return;
+      {"计数器将被清零!确定吗?", "确 认", MbButtons::kOkCancel, MbIcon::kQuestion, /*defaultButton=*/1});
+  if (answer != MbAnswer::kOk) return;
   ctx.window.SetText(id::kSuccessCount, "00000");
   ctx.window.SetText(id::kFailureCount, "00000");
   ctx.state.successCount = 0;

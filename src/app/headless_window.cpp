@@ -186,14 +186,14 @@ void HeadlessWindow::QueueEdit(std::optional<std::string> answer) {
 MbAnswer DefaultAnswer(const MessageBoxRequest& request) {
   const bool second = request.defaultButton == 1;
   switch (request.buttons) {
-    case MbButtons::OkCancel:
-      return second ? MbAnswer::Cancel : MbAnswer::Ok;
-    case MbButtons::YesNo:
-      return second ? MbAnswer::No : MbAnswer::Yes;
-    case MbButtons::Ok:
+    case MbButtons::kOkCancel:
+      return second ? MbAnswer::kCancel : MbAnswer::kOk;
+    case MbButtons::kYesNo:
+      return second ? MbAnswer::kNo : MbAnswer::kYes;
+    case MbButtons::kOk:
       break;
   }
-  return MbAnswer::Ok;
+  return MbAnswer::kOk;
 }
 
 }  // namespace kovra

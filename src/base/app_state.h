@@ -120,7 +120,7 @@ struct AppState {
   // User interface.
   Flag interruptRequested{0};
   Flag codeViewReady{0};
-  Flag linkPressed{0};
+  Flag webLinkPressed{0};
 
   uint8_t& operationCode() { return requestFrame.code(); }
   uint8_t operationCode() const { return requestFrame.code(); }

@@ -5,7 +5,7 @@
 
 namespace kovra {
 
-enum class ControlKind { Group, Combo, CheckBox, Radio, PushButton, Label, Edit, List };
+enum class ControlKind { kGroup, kCombo, kCheckBox, kRadio, kPushButton, kLabel, kEdit, kList };
 
 // Style bits of a control.
 enum ControlStyle : uint32_t {

@@ -115,8 +115,8 @@ void LoadChipList(AppContext& ctx) {
   KeepOnlyNoChipRow(ctx.state);
   ctx.window.ShowMessageBox({.text = "调入指定安装路径的烧写器芯片列表文件失败!",
                              .caption = "警告",
-                             .buttons = MbButtons::Ok,
-                             .icon = MbIcon::None,
+                             .buttons = MbButtons::kOk,
+                             .icon = MbIcon::kNone,
                              .defaultButton = 0});
 }
 

@@ -36,10 +36,10 @@ bool ReadAddressField(MainWindow& w, int id, uint32_t& value) {
 bool Confirmed(MainWindow& w, std::string text, std::string caption, MbIcon icon) {
   const MbAnswer answer = w.ShowMessageBox({.text = std::move(text),
                                             .caption = std::move(caption),
-                                            .buttons = MbButtons::YesNo,
+                                            .buttons = MbButtons::kYesNo,
                                             .icon = icon,
                                             .defaultButton = 1});
-  return answer == MbAnswer::Yes;
+  return answer == MbAnswer::kYes;
 }
 
 }  // namespace
@@ -49,7 +49,7 @@ void ApplyChipTypeDefaults(AppContext& ctx, ChipType type) {
   w.SetChecked(id::kOptAutoVerify, true);
   w.SetChecked(id::kOptAutoReadProtect, true);
   // Disabled boxes keep their ticks; they add nothing to the option mask.
-  const bool mtp = type == ChipType::Mtp;
+  const bool mtp = type == ChipType::kMtp;
   for (int id : {id::kOptAutoHwWriteProtect, id::kOptSmart, id::kOptEraseMtp, id::kEraseMtp, id::kHwWriteProtect}) {
     w.SetEnabled(id, mtp);
   }
@@ -70,7 +70,7 @@ void ApplyChipSelection(AppContext& ctx) {
   if (row == 0 || ctx.state.chipListLoaded == 0) {
     Set(w, id::kChipOtp, false, true);
     Set(w, id::kChipMtp, true, true);
-    ApplyChipTypeDefaults(ctx, ChipType::Mtp);
+    ApplyChipTypeDefaults(ctx, ChipType::kMtp);
     Set(w, id::kVpp12, true, true);
     Set(w, id::kVppVcc, false, true);
     Set(w, id::kVpp11, false, true);
@@ -86,7 +86,7 @@ void ApplyChipSelection(AppContext& ctx) {
   const bool mtp = chip.memoryType == "MTP";
   Set(w, id::kChipOtp, !mtp, !mtp);
   Set(w, id::kChipMtp, mtp, mtp);
-  ApplyChipTypeDefaults(ctx, mtp ? ChipType::Mtp : ChipType::Otp);
+  ApplyChipTypeDefaults(ctx, mtp ? ChipType::kMtp : ChipType::kOtp);
 
   int vppRadio = id::kVppVcc;
   const char* vppText = "VCC";
@@ -135,21 +135,21 @@ uint32_t ChipRomEnd(AppContext& ctx) {
   return ChipRomEnd(ctx.state.chipTable[static_cast<size_t>(SelectedChipIndex(ctx))]);
 }
 
-int CaptureAddressRange(AppContext& ctx) {
+void CaptureAddressRange(AppContext& ctx) {
   MainWindow& w = ctx.window;
   AppState& s = ctx.state;
   // The chips whose ROM ends beyond 7FFFH are programmed whole: the frame
   // carries 24-bit addresses.
-  const uint32_t limit = std::max(kMaxProgramAddress, ChipRomEnd(ctx));
+  const uint32_t limit = std::max(kLowestRangeLimit, ChipRomEnd(ctx));
   uint32_t value = 0;
-  if (!ReadAddressField(w, id::kStartAddress, value)) return -1;
+  if (!ReadAddressField(w, id::kStartAddress, value)) return;
   s.programStart = value;
   if (s.programStart >= limit) {
     s.programStart = limit;
     w.SetText(id::kStartAddress, Hex4(limit));
   }
 
-  if (!ReadAddressField(w, id::kEndAddress, value)) return -1;
+  if (!ReadAddressField(w, id::kEndAddress, value)) return;
   s.programEnd = value;
   if (s.programEnd > limit) {
     s.programEnd = limit;
@@ -159,7 +159,6 @@ int CaptureAddressRange(AppContext& ctx) {
     s.programEnd = s.programStart;
     w.SetText(id::kEndAddress, Hex4(s.programEnd));
   }
-  return 0;
 }
 
 bool ValidateTarget(AppContext& ctx) {
@@ -168,8 +167,8 @@ bool ValidateTarget(AppContext& ctx) {
     w.ShowMessageBox({.text = "你所选的芯片类型为[串行MTP芯片]\n该类芯片烧写要求必须使能SMART配置,\n"
                               "请勾选编程系统选项的[自动使能SMART]后再行烧写",
                       .caption = "错误:",
-                      .buttons = MbButtons::Ok,
-                      .icon = MbIcon::Error,
+                      .buttons = MbButtons::kOk,
+                      .icon = MbIcon::kError,
                       .defaultButton = 0});
     return false;
   }
@@ -182,7 +181,7 @@ bool ValidateTarget(AppContext& ctx) {
   if (wrongVdd && !Confirmed(w,
                              "目标芯片VDD电压选择错误!\n错误的VDD电压可能会导致芯片烧写失败!\n注: " + chip.name +
                                  "的额定VDD电压是: " + chip.vdd + "\n是否继续?",
-                             "警告", MbIcon::Warning)) {
+                             "警告", MbIcon::kWarning)) {
     return false;
   }
 
@@ -192,7 +191,7 @@ bool ValidateTarget(AppContext& ctx) {
                  "加载的程序代码编程终止地址已超出了所选目标芯片\n最大ROM有效地址!"
                  "这样会导致芯片烧写校验失败!\n注: " +
                      chip.name + "的ROM最大有效地址是: " + Hex4(romEnd) + "\n是否继续?",
-                 "错误", MbIcon::Error)) {
+                 "错误", MbIcon::kError)) {
     return false;
   }
   return RangeCoversCode(ctx);
@@ -204,7 +203,7 @@ bool RangeCoversCode(AppContext& ctx) {
   return Confirmed(ctx.window,
                    "编程终止地址 " + Hex4(s.programEnd) + " 之后还有代码(代码终止地址: " + Hex4(s.codeEnd) +
                        "),\n这部分代码将不会被烧写和校验!\n是否继续?",
-                   "错误", MbIcon::Error);
+                   "错误", MbIcon::kError);
 }
 
 void ApplyVoltageRadio(AppContext& ctx, int controlId) {

@@ -7,11 +7,12 @@
 
 namespace kovra {
 
-enum class ChipType { Otp, Mtp };
+enum class ChipType { kOtp, kMtp };
 
-// The address range is clamped to the selected chip's ROM end, and never
-// below this, so that a range beyond a small chip's ROM reaches its check.
-inline constexpr uint32_t kMaxProgramAddress = 0x7FFF;
+// The address fields' range is clamped to the selected chip's ROM end, but
+// never below this, so that a range beyond a small chip's ROM reaches its
+// check. A download takes its range from the code instead (up to FFFFFH).
+inline constexpr uint32_t kLowestRangeLimit = 0x7FFF;
 
 // Brings chip type, voltages, options and the end address in line with the
 // chip selected in the combo box. Row 0 (no chip) leaves every choice open.
@@ -24,10 +25,10 @@ void ApplyChipTypeDefaults(AppContext& ctx, ChipType type);
 uint32_t ChipRomEnd(const ChipRecord& chip);
 uint32_t ChipRomEnd(AppContext& ctx);
 
-// Takes programStart and programEnd from the two address fields. -1 when a
-// field holds a non-hexadecimal character; programStart may then already
-// be updated.
-int CaptureAddressRange(AppContext& ctx);
+// Takes programStart and programEnd from the two address fields. It stops
+// at a field holding a non-hexadecimal character, which leaves that end of
+// the range as it was (programStart may already be updated).
+void CaptureAddressRange(AppContext& ctx);
 
 // Checks before programming and before making an offline master; asks the
 // user where a mismatch may be intended (also a range that ends before the

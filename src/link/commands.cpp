@@ -91,14 +91,14 @@ Verdict ReadVerdict(AppContext& ctx, size_t bufferSize, uint32_t tries, bool fau
   ReadAnswer(ctx, buffer.data(), buffer.size(), 2, tries);
   if (IsAnswer(buffer.data(), "OK")) {
     ctx.state.linkError = 0;
-    return Verdict::Ok;
+    return Verdict::kOk;
   }
   if (faultCheck && buffer[0] == 'E') {
     ReportVoltageFault(ctx, buffer.data());
-    return Verdict::Fault;
+    return Verdict::kFault;
   }
   ctx.state.linkError = 1;
-  return IsAnswer(buffer.data(), "NO") ? Verdict::No : Verdict::Other;
+  return IsAnswer(buffer.data(), "NO") ? Verdict::kNo : Verdict::kOther;
 }
 
 bool ReadRomOk(AppContext& ctx, size_t bufferSize, uint32_t tries) {

@@ -45,7 +45,7 @@ uint32_t ReadProgressAddress(AppContext& ctx);
 // linkError stayed clear.
 bool ReadAcknowledgement(AppContext& ctx, size_t bufferSize = sizes::kAnswer, bool faultCheck = true);
 
-enum class Verdict { Ok, No, Fault, Other };
+enum class Verdict { kOk, kNo, kFault, kOther };
 // Exactly "OK" clears linkError; everything else sets it, and a fault
 // answer is reported when faultCheck is on.
 Verdict ReadVerdict(AppContext& ctx, size_t bufferSize, uint32_t tries, bool faultCheck = true);

@@ -74,7 +74,7 @@ void SuperviseLink(AppContext& ctx, AfterReconnect afterReconnect) {
   if (IsPortPresent(ctx)) return;
   s.linkError = 1;
   DropLink(ctx);
-  ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::Ok, MbIcon::Warning});
+  ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::kOk, MbIcon::kWarning});
   ctx.window.SetText(id::kStatusLine, kTextReconnecting);
 }
 

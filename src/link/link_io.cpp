@@ -16,7 +16,7 @@ constexpr int kMaxStalledWrites = 20;
 constexpr const char* kAppCaption = "Kovra V3.0C";
 
 void ReportInvalidPort(AppContext& ctx) {
-  ctx.window.ShowMessageBox({kTextPortInvalid, kAppCaption, MbButtons::Ok, MbIcon::None});
+  ctx.window.ShowMessageBox({kTextPortInvalid, kAppCaption, MbButtons::kOk, MbIcon::kNone});
   ctx.state.linkError = 1;
 }
 
@@ -135,7 +135,7 @@ bool CheckConnection(AppContext& ctx) {
     // A pulled cable is no chip failure.
     s.autoRunState = 0;
     if (s.operationCode() != kConnectProbe) {
-      ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::Ok, MbIcon::Warning});
+      ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::kOk, MbIcon::kWarning});
     }
     ctx.window.SetText(id::kStatusLine, kTextReconnecting);
     return false;

@@ -21,7 +21,7 @@ int ScanProlificPorts(AppContext& ctx) {
     ++found;
   }
   if (found != 0 || s.quietConnect) return static_cast<int>(found);
-  ctx.window.ShowMessageBox({kTextNoBridge, "", MbButtons::Ok, MbIcon::Error});
+  ctx.window.ShowMessageBox({kTextNoBridge, "", MbButtons::kOk, MbIcon::kError});
   return 0;
 }
 

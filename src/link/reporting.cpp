@@ -32,7 +32,7 @@ void ReportVoltageFault(AppContext& ctx, const uint8_t* answer) {
       fault = "检测到Vpp输出电压过高!";
       break;
   }
-  ctx.window.ShowMessageBox({std::string(fault) + "编程操作将被异常中止!", "警  告", MbButtons::Ok, MbIcon::Warning});
+  ctx.window.ShowMessageBox({std::string(fault) + "编程操作将被异常中止!", "警  告", MbButtons::kOk, MbIcon::kWarning});
   ctx.window.SetText(id::kStatusLine, "编程电压错误,编程失败");
 }
 
@@ -55,7 +55,7 @@ bool ConfirmAutoOptions(AppContext& ctx) {
   };
   for (const auto& q : questions) {
     if (!q.applies) continue;
-    if (ctx.window.ShowMessageBox({q.text, "提 示:", MbButtons::YesNo, MbIcon::None}) == MbAnswer::No) return false;
+    if (ctx.window.ShowMessageBox({q.text, "提 示:", MbButtons::kYesNo, MbIcon::kNone}) == MbAnswer::kNo) return false;
   }
   return true;
 }

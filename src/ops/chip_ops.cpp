@@ -149,12 +149,12 @@ void ProgramFromMemory(AppContext& ctx) {
     return;
   }
   const Verdict verdict = ReadVerdict(ctx, sizes::kAnswer, tries::kProgramVerdict, false);
-  if (verdict == Verdict::Ok) {
+  if (verdict == Verdict::kOk) {
     SetStatus(ctx, "编程成功");
     return;
   }
   // The window says checksum for any other answer; silence is a lost link.
-  if (verdict == Verdict::No) s.outcome.Fail(Failure::kProgramChecksum);
+  if (verdict == Verdict::kNo) s.outcome.Fail(Failure::kProgramChecksum);
   SetStatus(ctx, "编程芯片失败! [校验和错]");
 }
 
@@ -180,15 +180,15 @@ void ProgramFromImage(AppContext& ctx) {
     return;
   }
   const Verdict verdict = ReadVerdict(ctx, sizes::kAnswer, tries::kStreamVerdict, false);
-  if (verdict == Verdict::Ok) {
+  if (verdict == Verdict::kOk) {
     SetStatus(ctx, "编程成功");
     return;
   }
-  if (verdict == Verdict::No) s.outcome.Fail(Failure::kProgramChecksum);
+  if (verdict == Verdict::kNo) s.outcome.Fail(Failure::kProgramChecksum);
   ctx.window.ShowMessageBox(
       {"发送数据校验和错误!\n请尝试重新编程\n注意: 烧写时请不要切换当前窗口\n"
        "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
-       "警 告", MbButtons::Ok, MbIcon::Warning});
+       "警 告", MbButtons::kOk, MbIcon::kWarning});
   SetStatus(ctx, "编程芯片失败! [校验和错]");
 }
 
@@ -207,15 +207,15 @@ void ApplyChipSetting(AppContext& ctx, uint8_t code) {
   SetStatus(ctx, setting->progress);
   if (!SendCommand(ctx, code)) return;
   switch (ReadVerdict(ctx, sizes::kSettingAnswer, tries::kSettingVerdict)) {
-    case Verdict::Ok:
+    case Verdict::kOk:
       SetStatus(ctx, setting->ok);
       break;
-    case Verdict::No:
+    case Verdict::kNo:
       s.outcome.Fail(Failure::kSettingFailed);
       SetStatus(ctx, setting->no);
       break;
-    case Verdict::Fault:
-    case Verdict::Other:
+    case Verdict::kFault:
+    case Verdict::kOther:
       break;
   }
 }

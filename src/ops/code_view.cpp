@@ -21,7 +21,7 @@ std::string CellText(uint8_t byte, bool ascii) {
 }
 
 void WrongOperation(AppContext& ctx, const char* text) {
-  ctx.window.ShowMessageBox({text, "错误操作", MbButtons::Ok, MbIcon::Warning});
+  ctx.window.ShowMessageBox({text, "错误操作", MbButtons::kOk, MbIcon::kWarning});
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ void ShowCodePage(AppContext& ctx, Op request) {
   int32_t wanted = s.displayAddress;
   if (request == Op::kPageGoTo) {
     const std::string digits = FitDigits(ctx.window.GetText(id::kDisplayAddress).substr(0, 99), 5);
-    if (!AllCharsIn(digits, HexDigitSet)) {
+    if (!AllCharsIn(digits, kHexRecordChars)) {
       s.linkError = 1;
       s.outcome.Refuse("display address out of range");
       ctx.window.SetText(id::kStatusLine, "显示地址设置错误!");
@@ -91,8 +91,8 @@ void EditCodeByte(AppContext& ctx, int row, int column) {
   const uint32_t address = HexToNumber(addressText, 16);
   const auto value = ctx.window.ShowEditDialog(ctx.window.GetGridCell(row, column), addressText);
   if (!value) return;
-  if (!AllCharsIn(*value, HexDigitSet)) {
-    ctx.window.ShowMessageBox({"代码输入错误!", "", MbButtons::Ok, MbIcon::Warning});
+  if (!AllCharsIn(*value, kHexRecordChars)) {
+    ctx.window.ShowMessageBox({"代码输入错误!", "", MbButtons::kOk, MbIcon::kWarning});
     return;
   }
   const std::string two = FitDigits(*value, 2);

@@ -39,8 +39,8 @@ void ResetRequestFrame(AppContext& ctx) {
 
 bool ConfirmMemoryOverwrite(AppContext& ctx) {
   const MbAnswer answer = ctx.window.ShowMessageBox(
-      {"这个操作将改变编程内存代码数据,是否继续?,", "警 告", MbButtons::YesNo, MbIcon::Warning});
-  if (answer != MbAnswer::Yes) {
+      {"这个操作将改变编程内存代码数据,是否继续?,", "警 告", MbButtons::kYesNo, MbIcon::kWarning});
+  if (answer != MbAnswer::kYes) {
     SetStatus(ctx, kTextAborted);
     ctx.state.outcome.Refuse("declined by the operator");
     return false;
@@ -53,7 +53,7 @@ void ReadBlock(AppContext& ctx, uint8_t code, uint8_t* buffer, size_t size, uint
   AppState& s = ctx.state;
   const size_t count = last - first + 1;
   if (size < count) {
-    ctx.window.ShowMessageBox({"指定的缓冲区不足以容纳要读取的数据,操作将中止!", "", MbButtons::Ok, MbIcon::Warning});
+    ctx.window.ShowMessageBox({"指定的缓冲区不足以容纳要读取的数据,操作将中止!", "", MbButtons::kOk, MbIcon::kWarning});
     SetStatus(ctx, kTextAborted);
     // Nothing was read: the caller must not take the buffer for data.
     s.linkError = 1;
@@ -109,7 +109,7 @@ void MemoryChecksum(AppContext& ctx) {
     ctx.window.ShowMessageBox(
         {"编程内存检查和错误!\n请尝试重新下载代码\n注意: 下载代码时请不要切换当前窗口\n"
          "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
-         "警 告", MbButtons::Ok, MbIcon::Warning});
+         "警 告", MbButtons::kOk, MbIcon::kWarning});
     s.linkError = 1;
   }
   result += Hex4(programmerValue);

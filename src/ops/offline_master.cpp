@@ -32,8 +32,8 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
   }
   const MbAnswer answer = ctx.window.ShowMessageBox(
       {"制作脱机母片操作之前,\n请确认您已调入了合适的代码文件\n并设置了相关的编程系统选项,\n是否继续?", "操作提示",
-       MbButtons::YesNo, MbIcon::None});
-  if (answer != MbAnswer::Yes || !ConfirmAutoOptions(ctx)) {
+       MbButtons::kYesNo, MbIcon::kNone});
+  if (answer != MbAnswer::kYes || !ConfirmAutoOptions(ctx)) {
     SetStatus(ctx, kTextAborted);
     s.outcome.Refuse("declined by the operator");
     return;
@@ -67,11 +67,11 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
 
   if (!SendCommand(ctx, cmd::kOfflineConfig)) return;
   const Verdict verdict = ReadVerdict(ctx, sizes::kConfigAnswer, tries::kConfigVerdict, false);
-  if (verdict == Verdict::Ok) {
+  if (verdict == Verdict::kOk) {
     SetStatus(ctx, "写入母片编程配置数据成功!");
     SetStatus(ctx, kTextMasterReady);
   } else {
-    if (verdict == Verdict::No) s.outcome.Fail(Failure::kSettingFailed);
+    if (verdict == Verdict::kNo) s.outcome.Fail(Failure::kSettingFailed);
     SetStatus(ctx, "写入母片编程配置数据失败!请尝试重新下载代码对母片内存进行初始化后再行写入!");
   }
 }

@@ -33,7 +33,7 @@ std::string Seconds(uint64_t ms) {
 }
 
 void WarnRecordFailed(AppContext& ctx) {
-  ctx.window.ShowMessageBox({kTextRecordFailed + ctx.state.recordPath, "警 告", MbButtons::Ok, MbIcon::Warning});
+  ctx.window.ShowMessageBox({kTextRecordFailed + ctx.state.recordPath, "警 告", MbButtons::kOk, MbIcon::kWarning});
 }
 
 }  // namespace

@@ -7,17 +7,17 @@
 
 namespace kovra {
 
-enum class MbButtons { Ok, OkCancel, YesNo };
-enum class MbIcon { None, Error, Warning, Question, Information };
-enum class MbAnswer { Ok, Cancel, Yes, No };
+enum class MbButtons { kOk, kOkCancel, kYesNo };
+enum class MbIcon { kNone, kError, kWarning, kQuestion, kInformation };
+enum class MbAnswer { kOk, kCancel, kYes, kNo };
 
 // One message box owned by the main window. An empty caption means the
 // system's default caption. defaultButton counts from 0 (the first button).
 struct MessageBoxRequest {
   std::string text;
   std::string caption;
-  MbButtons buttons = MbButtons::Ok;
-  MbIcon icon = MbIcon::None;
+  MbButtons buttons = MbButtons::kOk;
+  MbIcon icon = MbIcon::kNone;
   int defaultButton = 0;
 };
 

@@ -70,19 +70,19 @@ class Subclass {
   }
 };
 
-// CMybtn
+// CCommandButton
 
-void CMybtn::Attach(HWND button, HWND mainWindow) { Subclass<CMybtn>::Attach(button, mainWindow); }
+void CCommandButton::Attach(HWND button, HWND mainWindow) { Subclass<CCommandButton>::Attach(button, mainWindow); }
 
-bool CMybtn::IsLocked(HWND button) { return button && SendMessageW(button, kQueryLock, 0, 0) == 1; }
+bool CCommandButton::IsLocked(HWND button) { return button && SendMessageW(button, kQueryLock, 0, 0) == 1; }
 
-bool CMybtn::Swallowed(HWND hwnd) const { return locked_ && IsCodeViewSelector(GetDlgCtrlID(hwnd)); }
+bool CCommandButton::Swallowed(HWND hwnd) const { return locked_ && IsCodeViewSelector(GetDlgCtrlID(hwnd)); }
 
-void CMybtn::Activate(HWND hwnd) {
+void CCommandButton::Activate(HWND hwnd) {
   SendMessageW(main_, UM_COMMAND, static_cast<WPARAM>(GetDlgCtrlID(hwnd)), reinterpret_cast<LPARAM>(GetParent(hwnd)));
 }
 
-LRESULT CMybtn::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CCommandButton::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_LBUTTONDOWN:
     // The second press of a double click: without this a locked selector
@@ -158,11 +158,11 @@ LRESULT CMybtn::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// CMyComboBox
+// CChipComboBox
 
-void CMyComboBox::Attach(HWND combo, HWND mainWindow) { Subclass<CMyComboBox>::Attach(combo, mainWindow); }
+void CChipComboBox::Attach(HWND combo, HWND mainWindow) { Subclass<CChipComboBox>::Attach(combo, mainWindow); }
 
-LRESULT CMyComboBox::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CChipComboBox::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == kReflectedCommand && HIWORD(wParam) == CBN_SELCHANGE) {
     SendMessageW(main_, UM_CHIP_CHANGED, 0, 0);
     return 0;
@@ -170,11 +170,11 @@ LRESULT CMyComboBox::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// CMyedit
+// CFieldEdit
 
-void CMyedit::Attach(HWND edit, HWND mainWindow) { Subclass<CMyedit>::Attach(edit, mainWindow); }
+void CFieldEdit::Attach(HWND edit, HWND mainWindow) { Subclass<CFieldEdit>::Attach(edit, mainWindow); }
 
-LRESULT CMyedit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CFieldEdit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   const int self = GetDlgCtrlID(hwnd);
   switch (msg) {
     case WM_CHAR:
@@ -227,11 +227,11 @@ LRESULT CMyedit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// CMygrp
+// CGroupFrame
 
-void CMygrp::Attach(HWND group, HWND mainWindow) { Subclass<CMygrp>::Attach(group, mainWindow); }
+void CGroupFrame::Attach(HWND group, HWND mainWindow) { Subclass<CGroupFrame>::Attach(group, mainWindow); }
 
-LRESULT CMygrp::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CGroupFrame::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC: {
@@ -260,11 +260,11 @@ LRESULT CMygrp::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// CMystatic
+// CLinkLabel
 
-void CMystatic::Attach(HWND label, HWND mainWindow) { Subclass<CMystatic>::Attach(label, mainWindow); }
+void CLinkLabel::Attach(HWND label, HWND mainWindow) { Subclass<CLinkLabel>::Attach(label, mainWindow); }
 
-LRESULT CMystatic::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CLinkLabel::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (GetDlgCtrlID(hwnd) != id::kWebLink) return DefSubclassProc(hwnd, msg, wParam, lParam);
   const HWND main = main_;
   switch (msg) {

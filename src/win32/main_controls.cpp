@@ -31,33 +31,33 @@ DWORD ControlStyle(const ControlEntry& entry, DWORD& exStyle, const wchar_t*& cl
   exStyle = 0;
   const uint32_t s = entry.style;
   switch (entry.kind) {
-    case ControlKind::Group:
+    case ControlKind::kGroup:
       className = L"BUTTON";
       // Dialog navigation only reaches the controls inside through this.
       exStyle = WS_EX_CONTROLPARENT;
       style |= BS_GROUPBOX;
       break;
-    case ControlKind::Combo:
+    case ControlKind::kCombo:
       className = WC_COMBOBOXW;
       style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | ((s & kStyleUpperCase) ? CBS_UPPERCASE : 0);
       break;
-    case ControlKind::CheckBox:
+    case ControlKind::kCheckBox:
       className = L"BUTTON";
       style |= BS_AUTOCHECKBOX | WS_TABSTOP;
       break;
-    case ControlKind::Radio:
+    case ControlKind::kRadio:
       className = L"BUTTON";
       style |= BS_AUTORADIOBUTTON | WS_TABSTOP | ((s & kStyleGroupStart) ? WS_GROUP : 0);
       break;
-    case ControlKind::PushButton:
+    case ControlKind::kPushButton:
       className = L"BUTTON";
       style |= BS_PUSHBUTTON | WS_TABSTOP;
       break;
-    case ControlKind::Label:
+    case ControlKind::kLabel:
       className = L"STATIC";
       style |= SS_LEFT | ((s & kStyleNotify) ? SS_NOTIFY : 0);
       break;
-    case ControlKind::Edit:
+    case ControlKind::kEdit:
       className = L"EDIT";
       exStyle = WS_EX_CLIENTEDGE;
       style |= ES_AUTOHSCROLL | WS_TABSTOP;
@@ -67,7 +67,7 @@ DWORD ControlStyle(const ControlEntry& entry, DWORD& exStyle, const wchar_t*& cl
       if (s & kStyleDigitsOnly) style |= ES_NUMBER;
       if (s & kStyleBorder) style |= WS_BORDER;
       break;
-    case ControlKind::List:
+    case ControlKind::kList:
       className = WC_LISTVIEWW;
       style |= LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | LVS_NOSCROLL | WS_TABSTOP;
       if (s & kStyleBorder) style |= WS_BORDER;
@@ -87,28 +87,28 @@ HWND CreateControl(const ControlEntry& entry, HWND dialog, HINSTANCE instance, c
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance, nullptr);
   if (!control) return nullptr;
   switch (entry.kind) {
-    case ControlKind::Group:
+    case ControlKind::kGroup:
       // A themed frame draws its caption in the theme's colour, whatever the
       // colour handler says. (A blank, not an empty, name: an empty one
       // falls back to the class's theme on some systems.)
       SetWindowTheme(control, L" ", L" ");
-      CMygrp::Attach(control, dialog);
+      CGroupFrame::Attach(control, dialog);
       break;
-    case ControlKind::Combo:
-      CMyComboBox::Attach(control, dialog);
+    case ControlKind::kCombo:
+      CChipComboBox::Attach(control, dialog);
       break;
-    case ControlKind::CheckBox:
-    case ControlKind::Radio:
-    case ControlKind::PushButton:
-      CMybtn::Attach(control, dialog);
+    case ControlKind::kCheckBox:
+    case ControlKind::kRadio:
+    case ControlKind::kPushButton:
+      CCommandButton::Attach(control, dialog);
       break;
-    case ControlKind::Label:
-      CMystatic::Attach(control, dialog);
+    case ControlKind::kLabel:
+      CLinkLabel::Attach(control, dialog);
       break;
-    case ControlKind::Edit:
-      CMyedit::Attach(control, dialog);
+    case ControlKind::kEdit:
+      CFieldEdit::Attach(control, dialog);
       break;
-    case ControlKind::List:
+    case ControlKind::kList:
       break;
   }
   return control;

@@ -20,29 +20,29 @@ constexpr COLORREF kGridTextColour = RGB(0, 0, 255);
 UINT MessageBoxFlags(const MessageBoxRequest& r) {
   UINT flags = MB_OK;
   switch (r.buttons) {
-    case MbButtons::Ok:
+    case MbButtons::kOk:
       flags = MB_OK;
       break;
-    case MbButtons::OkCancel:
+    case MbButtons::kOkCancel:
       flags = MB_OKCANCEL;
       break;
-    case MbButtons::YesNo:
+    case MbButtons::kYesNo:
       flags = MB_YESNO;
       break;
   }
   switch (r.icon) {
-    case MbIcon::None:
+    case MbIcon::kNone:
       break;
-    case MbIcon::Error:
+    case MbIcon::kError:
       flags |= MB_ICONERROR;
       break;
-    case MbIcon::Warning:
+    case MbIcon::kWarning:
       flags |= MB_ICONWARNING;
       break;
-    case MbIcon::Question:
+    case MbIcon::kQuestion:
       flags |= MB_ICONQUESTION;
       break;
-    case MbIcon::Information:
+    case MbIcon::kInformation:
       flags |= MB_ICONINFORMATION;
       break;
   }
@@ -53,26 +53,26 @@ UINT MessageBoxFlags(const MessageBoxRequest& r) {
 // The answer of a box that could not be shown: never a "yes".
 MbAnswer DeclinedAnswer(MbButtons buttons) {
   switch (buttons) {
-    case MbButtons::OkCancel:
-      return MbAnswer::Cancel;
-    case MbButtons::YesNo:
-      return MbAnswer::No;
-    case MbButtons::Ok:
+    case MbButtons::kOkCancel:
+      return MbAnswer::kCancel;
+    case MbButtons::kYesNo:
+      return MbAnswer::kNo;
+    case MbButtons::kOk:
       break;
   }
-  return MbAnswer::Ok;
+  return MbAnswer::kOk;
 }
 
 MbAnswer AnswerOf(int result, MbButtons buttons) {
   switch (result) {
     case IDOK:
-      return MbAnswer::Ok;
+      return MbAnswer::kOk;
     case IDCANCEL:
-      return MbAnswer::Cancel;
+      return MbAnswer::kCancel;
     case IDYES:
-      return MbAnswer::Yes;
+      return MbAnswer::kYes;
     case IDNO:
-      return MbAnswer::No;
+      return MbAnswer::kNo;
     default:
       return DeclinedAnswer(buttons);
   }
@@ -253,7 +253,7 @@ void Win32MainWindow::SetLocked(int id, bool locked) {
 }
 
 bool Win32MainWindow::IsLocked(int id) {
-  return OnUiThread([&] { return CMybtn::IsLocked(Control(id)); }, false);
+  return OnUiThread([&] { return CCommandButton::IsLocked(Control(id)); }, false);
 }
 
 void Win32MainWindow::SetupGrid() {

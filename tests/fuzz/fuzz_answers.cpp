@@ -42,12 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static kovra::test::TestWorld w;
   w.state.linkError = 0;
   FuzzPort port(data + 1, size - 1);
-  kovra::AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                        w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
+  kovra::AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                        port,    w.portMap, w.worker,   w.programFolder, w.records};
   const bool faultCheck = (which & 0x10) != 0;
   switch (which % 6) {
     case 0:
-      if (kovra::ReadVerdict(ctx, 16, 3, faultCheck) == kovra::Verdict::Ok && !port.Began("OK")) std::abort();
+      if (kovra::ReadVerdict(ctx, 16, 3, faultCheck) == kovra::Verdict::kOk && !port.Began("OK")) std::abort();
       break;
     case 1:
       if (kovra::ReadRomOk(ctx, 16, 3) && !port.Began("ROMOK")) std::abort();

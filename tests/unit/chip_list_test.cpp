@@ -140,8 +140,8 @@ TEST(ChipListLoad, RecordedFolderOrProgramFolderElseNoChipAndAWarning) {
     if (c.warned) {
       EXPECT_EQ(boxes[0].text, "调入指定安装路径的烧写器芯片列表文件失败!");
       EXPECT_EQ(boxes[0].caption, "警告");
-      EXPECT_EQ(boxes[0].buttons, MbButtons::Ok);
-      EXPECT_EQ(boxes[0].icon, MbIcon::None);
+      EXPECT_EQ(boxes[0].buttons, MbButtons::kOk);
+      EXPECT_EQ(boxes[0].icon, MbIcon::kNone);
     }
   }
   fs::remove_all(root);

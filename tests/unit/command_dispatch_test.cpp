@@ -115,7 +115,7 @@ TEST_F(DispatchTest, NoCodeRefusesAutoProgramVerifyAndMaster) {
   for (const auto& box : boxes) {
     EXPECT_EQ(box.text, kNoCodeText);
     EXPECT_EQ(box.caption, "警 告");
-    EXPECT_EQ(box.icon, MbIcon::Warning);
+    EXPECT_EQ(box.icon, MbIcon::kWarning);
   }
   EXPECT_EQ(Status(), kMarker);
 }
@@ -165,7 +165,7 @@ TEST_F(DispatchTest, HotKeys) {
   OnHotKey(w.ctx, kKeyF5);
   OnHotKey(w.ctx, 0x70);  // F1 is nobody's
   OnWindowKeyDown(w.ctx, kKeyF8);
-  w.window.QueueAnswer(MbAnswer::No);
+  w.window.QueueAnswer(MbAnswer::kNo);
   OnHotKey(w.ctx, kKeyF7);
   EXPECT_EQ(Status(), "操作已退出");
   const auto boxes = w.window.MessageBoxes();

@@ -57,12 +57,12 @@ TEST_F(CountersTest, ClearAsksAndCancelKeepsTheCounts) {
   w.state.successCount = 12;
   w.state.failureCount = 3;
   w.window.SetText(id::kSuccessCount, "000012");
-  w.window.QueueAnswer(MbAnswer::Cancel);
+  w.window.QueueAnswer(MbAnswer::kCancel);
   ClearCounters(w.ctx);
   EXPECT_EQ(w.state.successCount, 12u);
   EXPECT_EQ(Success(), "000012");
 
-  w.window.QueueAnswer(MbAnswer::Ok);
+  w.window.QueueAnswer(MbAnswer::kOk);
   ClearCounters(w.ctx);
   EXPECT_EQ(w.state.successCount, 0u);
   EXPECT_EQ(w.state.failureCount, 0u);
@@ -73,8 +73,8 @@ TEST_F(CountersTest, ClearAsksAndCancelKeepsTheCounts) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text, "计数器将被清零!确定吗?");
   EXPECT_EQ(boxes[0].caption, "确 认");
-  EXPECT_EQ(boxes[0].buttons, MbButtons::OkCancel);
-  EXPECT_EQ(boxes[0].icon, MbIcon::Question);
+  EXPECT_EQ(boxes[0].buttons, MbButtons::kOkCancel);
+  EXPECT_EQ(boxes[0].icon, MbIcon::kQuestion);
   EXPECT_EQ(boxes[0].defaultButton, 1);  // Cancel is the safe default
 }
 

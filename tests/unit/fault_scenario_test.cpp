@@ -19,7 +19,7 @@ namespace {
 
 using test::SimWorld;
 
-enum class Fault { Silent, No, Voltage, Garbage, Short, StopProgress, WrongChecksum, Unplug };
+enum class Fault { kSilent, kNo, kVoltage, kGarbage, kShort, kStopProgress, kWrongChecksum, kUnplug };
 
 const char* Name(Fault f) {
   static const char* names[] = {"silent",         "no",    "voltage", "garbage", "short_answer", "stop_progress",
@@ -46,13 +46,13 @@ struct MatrixCase {
 // verdicts by their kind, anything the link garbled or lost as the link's.
 Failure ExpectedFailure(const MatrixCase& c) {
   switch (c.fault) {
-    case Fault::Voltage:
+    case Fault::kVoltage:
       return Failure::kVoltageFault;
-    case Fault::No:
+    case Fault::kNo:
       return c.code == 11 || c.code == 0x13 ? Failure::kProgramChecksum : Failure::kSettingFailed;
-    case Fault::StopProgress:
+    case Fault::kStopProgress:
       return c.code == 3 ? Failure::kNotBlank : c.code == 5 ? Failure::kVerifyFailed : Failure::kLinkLost;
-    case Fault::WrongChecksum:
+    case Fault::kWrongChecksum:
       return Failure::kVerifyFailed;
     default:
       return Failure::kLinkLost;
@@ -85,22 +85,22 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
     if (!armed || code != c.code || w.state.autoProgramActive == 0) return;
     armed = false;
     switch (c.fault) {
-      case Fault::Unplug:
+      case Fault::kUnplug:
         w.rig.bridge.Unplug();
         return;
-      case Fault::Silent:
+      case Fault::kSilent:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.silent = true; });
-      case Fault::No:
+      case Fault::kNo:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.answerNo = true; });
-      case Fault::Voltage:
+      case Fault::kVoltage:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.voltage = '3'; });
-      case Fault::Garbage:
+      case Fault::kGarbage:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.garbage = true; });
-      case Fault::Short:
+      case Fault::kShort:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.shortAnswer = true; });
-      case Fault::StopProgress:
+      case Fault::kStopProgress:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.stopProgressAt = 0x0100; });
-      case Fault::WrongChecksum:
+      case Fault::kWrongChecksum:
         return w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.wrongChecksum = true; });
     }
   };
@@ -128,15 +128,15 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
   EXPECT_EQ(w.state.linkError, 1);
   EXPECT_EQ(kSuccessTexts.count(w.Status()), 0u) << w.Status();
   EXPECT_EQ(w.state.successCount, 0u);
-  const bool linkFailure = c.fault == Fault::Silent || c.fault == Fault::Unplug;
+  const bool linkFailure = c.fault == Fault::kSilent || c.fault == Fault::kUnplug;
   EXPECT_EQ(w.state.failureCount, linkFailure ? 0u : 1u);
   EXPECT_EQ(w.state.busy, 0);
   EXPECT_EQ(w.state.autoProgramActive, 0);
   const Outcome& outcome = w.state.outcome;
   EXPECT_EQ(FailureName(outcome.failure), std::string(FailureName(ExpectedFailure(c))));
   EXPECT_EQ(outcome.step, StepOf(c.code));
-  EXPECT_EQ(outcome.fault, c.fault == Fault::Voltage ? 3 : 0);
-  const bool stoppedWalk = c.fault == Fault::StopProgress && (c.code == 3 || c.code == 5);
+  EXPECT_EQ(outcome.fault, c.fault == Fault::kVoltage ? 3 : 0);
+  const bool stoppedWalk = c.fault == Fault::kStopProgress && (c.code == 3 || c.code == 5);
   EXPECT_EQ(outcome.hasAddress, stoppedWalk);
   EXPECT_EQ(outcome.address, stoppedWalk ? 0x0100u : 0u);
   // The steps up to the failing one reached the programmer, none after it
@@ -157,18 +157,18 @@ TEST_P(FaultMatrix, StopsAtTheFailingStep) {
 std::vector<MatrixCase> Matrix() {
   std::vector<MatrixCase> cases;
   const std::vector<uint8_t> verdictSteps = {4, 6, 8, 7, 9};
-  for (Fault f : {Fault::Silent, Fault::Unplug, Fault::Voltage}) {
+  for (Fault f : {Fault::kSilent, Fault::kUnplug, Fault::kVoltage}) {
     for (uint8_t code : kMemorySteps) cases.push_back({f, false, code});
     for (uint8_t code : {0x13, 2}) cases.push_back({f, true, static_cast<uint8_t>(code)});
   }
-  for (Fault f : {Fault::No, Fault::Garbage, Fault::Short}) {
+  for (Fault f : {Fault::kNo, Fault::kGarbage, Fault::kShort}) {
     for (uint8_t code : verdictSteps) cases.push_back({f, false, code});
   }
-  cases.push_back({Fault::No, false, 11});
-  cases.push_back({Fault::No, true, 0x13});
-  for (uint8_t code : {3, 11, 5}) cases.push_back({Fault::StopProgress, false, code});
-  cases.push_back({Fault::StopProgress, true, 2});
-  cases.push_back({Fault::WrongChecksum, true, 2});
+  cases.push_back({Fault::kNo, false, 11});
+  cases.push_back({Fault::kNo, true, 0x13});
+  for (uint8_t code : {3, 11, 5}) cases.push_back({Fault::kStopProgress, false, code});
+  cases.push_back({Fault::kStopProgress, true, 2});
+  cases.push_back({Fault::kWrongChecksum, true, 2});
   return cases;
 }
 

@@ -51,8 +51,8 @@ class ScriptedPort : public NoSerialPort {
 struct LinkIo : ::testing::Test {
   TestWorld w;
   ScriptedPort port{w.clock};
-  AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                 w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
+  AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                 port,    w.portMap, w.worker,   w.programFolder, w.records};
 };
 
 TEST_F(LinkIo, BulkTransfersUseTheirChunkSizes) {
@@ -102,8 +102,8 @@ TEST_F(LinkIo, VerdictsAreExact) {
     Verdict want;
     int linkError;
   } cases[] = {
-      {{'O', 'K'}, Verdict::Ok, 0},    {{'O'}, Verdict::Other, 1},      {{'N', 'O'}, Verdict::No, 1},
-      {{'O', 'k'}, Verdict::Other, 1}, {{'E', '2'}, Verdict::Fault, 1}, {{}, Verdict::Other, 1},
+      {{'O', 'K'}, Verdict::kOk, 0},    {{'O'}, Verdict::kOther, 1},      {{'N', 'O'}, Verdict::kNo, 1},
+      {{'O', 'k'}, Verdict::kOther, 1}, {{'E', '2'}, Verdict::kFault, 1}, {{}, Verdict::kOther, 1},
   };
   for (const auto& c : cases) {
     w.state.linkError = 0;

@@ -57,7 +57,7 @@ TEST(Connect, NoBridgeSaysSoUnlessQuiet) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, kTextNoBridge);
   EXPECT_EQ(boxes[0].caption, "");
-  EXPECT_EQ(boxes[0].icon, MbIcon::Error);
+  EXPECT_EQ(boxes[0].icon, MbIcon::kError);
   EXPECT_EQ(w.Status(), kTextLinkError);
   EXPECT_EQ(w.state.currentPortName, "COM5");  // no candidate was tried
 

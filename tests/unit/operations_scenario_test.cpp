@@ -218,7 +218,7 @@ TEST(CopyChip, IntoTheProgrammingMemory) {
   std::vector<uint8_t> chipBytes(0x2000);
   for (size_t i = 0; i < chipBytes.size(); ++i) chipBytes[i] = static_cast<uint8_t>(i * 13);
   w.rig.programmer.UpdateChip([&](sim::Chip& chip) { chip.rom = chipBytes; });
-  w.window.QueueAnswer(MbAnswer::Yes);
+  w.window.QueueAnswer(MbAnswer::kYes);
   OnCommandRequest(w.ctx, id::kCopyChip, id::kGroupFiles);
   w.worker.WaitIdle();
   EXPECT_EQ(w.state.linkError, 0) << w.Status();
@@ -230,7 +230,7 @@ TEST(CopyChip, IntoTheProgrammingMemory) {
   EXPECT_EQ(w.window.GetText(id::kChecksumField), Hex4(static_cast<uint16_t>(sum)));
   EXPECT_EQ(w.state.codeLoaded, 1);
 
-  w.window.QueueAnswer(MbAnswer::No);
+  w.window.QueueAnswer(MbAnswer::kNo);
   OnCommandRequest(w.ctx, id::kCopyChip, id::kGroupFiles);
   w.worker.WaitIdle();
   EXPECT_EQ(w.Status(), "操作已中止");
@@ -241,7 +241,7 @@ TEST(CopyChip, IntoTheImageInDebugMode) {
   w.window.SetChecked(id::kDebugMode, true);
   w.Capture("0100", "03FF");
   w.rig.programmer.UpdateChip([](sim::Chip& chip) { std::fill(chip.rom.begin(), chip.rom.end(), 0x5A); });
-  w.window.QueueAnswer(MbAnswer::Yes);
+  w.window.QueueAnswer(MbAnswer::kYes);
   OnCommandRequest(w.ctx, id::kCopyChip, id::kGroupFiles);
   w.worker.WaitIdle();
   EXPECT_EQ(w.state.linkError, 0) << w.Status();
@@ -257,7 +257,7 @@ TEST(OfflineMaster, WritesTheFrameAsConfiguration) {
   Ops w(0x1000);
   w.Run(Op::kDownload);
   w.window.SetChecked(id::kDebugMode, true);
-  w.window.QueueAnswer(MbAnswer::Yes);
+  w.window.QueueAnswer(MbAnswer::kYes);
   OnCommandRequest(w.ctx, id::kMakeMaster, id::kGroupFiles);
   w.worker.WaitIdle();
   EXPECT_FALSE(w.window.IsChecked(id::kDebugMode));
@@ -282,7 +282,7 @@ TEST(OfflineMaster, NoClearsDebugModeAndSendsNothing) {
   w.Run(Op::kDownload);
   w.window.SetChecked(id::kDebugMode, true);
   const size_t before = w.Frames().size();
-  w.window.QueueAnswer(MbAnswer::No);
+  w.window.QueueAnswer(MbAnswer::kNo);
   OnCommandRequest(w.ctx, id::kMakeMaster, id::kGroupFiles);
   w.worker.WaitIdle();
   EXPECT_FALSE(w.window.IsChecked(id::kDebugMode));
@@ -410,7 +410,7 @@ TEST(Outcome, EachOperationSaysWhatItCameTo) {
        Failure::kSettingFailed, "erase MTP", std::nullopt},
       {"no link", [](ChipRun& w) { w.state.connected = 0; }, Op::kBlankCheck, Failure::kRefused, "blank check",
        std::nullopt},
-      {"copy declined", [](ChipRun& w) { w.window.QueueAnswer(MbAnswer::No); }, Op::kCopyChip, Failure::kRefused,
+      {"copy declined", [](ChipRun& w) { w.window.QueueAnswer(MbAnswer::kNo); }, Op::kCopyChip, Failure::kRefused,
        "copy chip", std::nullopt},
       {"voltage fault", [](ChipRun& w) { w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.voltage = '2'; }); },
        Op::kBlankCheck, Failure::kVoltageFault, "blank check", std::nullopt},

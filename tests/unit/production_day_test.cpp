@@ -445,7 +445,7 @@ class Day {
       case Act::kOfflineMasterDeclined:
         // The first box of the step: the master's confirmation, or the
         // refusal that comes instead of it.
-        w_.window.QueueAnswer(MbAnswer::No);
+        w_.window.QueueAnswer(MbAnswer::kNo);
         [[fallthrough]];
       case Act::kOfflineMaster: {
         // It loads the file again: in debug mode into the image first,

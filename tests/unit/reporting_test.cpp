@@ -27,7 +27,7 @@ TEST(ReportVoltageFault, ShowsTheFaultBeepsThreeTimesAndFails) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, std::string(c.fault) + "编程操作将被异常中止!");
     EXPECT_EQ(boxes[0].caption, "警  告");
-    EXPECT_EQ(boxes[0].icon, MbIcon::Warning);
+    EXPECT_EQ(boxes[0].icon, MbIcon::kWarning);
     EXPECT_EQ(w.window.GetText(id::kStatusLine), "编程电压错误,编程失败");
     EXPECT_EQ(w.sound.beeps, (std::vector<std::pair<uint32_t, uint32_t>>(3, {1000, 100})));
     EXPECT_EQ(w.clock.NowMs(), 200u);  // the silences between the beeps
@@ -56,15 +56,15 @@ TEST(ConfirmAutoOptions, AsksAboutEachMissingOptionInOrder) {
   const OptionCase cases[] = {
       {"all set, OTP", 0x21, 1, {}, {}, true},
       {"OTP without SMART asks nothing", 0x21, 1, {}, {}, true},
-      {"MTP without SMART", 0x21, 2, {MbAnswer::Yes}, {"[使能SMART]"}, true},
+      {"MTP without SMART", 0x21, 2, {MbAnswer::kYes}, {"[使能SMART]"}, true},
       {"nothing ticked, MTP",
        0x00,
        2,
-       {MbAnswer::Yes, MbAnswer::Yes, MbAnswer::Yes},
+       {MbAnswer::kYes, MbAnswer::kYes, MbAnswer::kYes},
        {"[自动校验]", "[自动读保护]", "[使能SMART]"},
        true},
-      {"No to the first ends at once", 0x00, 2, {MbAnswer::No}, {"[自动校验]"}, false},
-      {"No to the second", 0x10, 2, {MbAnswer::Yes, MbAnswer::No}, {"[自动校验]", "[自动读保护]"}, false},
+      {"No to the first ends at once", 0x00, 2, {MbAnswer::kNo}, {"[自动校验]"}, false},
+      {"No to the second", 0x10, 2, {MbAnswer::kYes, MbAnswer::kNo}, {"[自动校验]", "[自动读保护]"}, false},
   };
   for (const OptionCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -78,8 +78,8 @@ TEST(ConfirmAutoOptions, AsksAboutEachMissingOptionInOrder) {
     for (size_t i = 0; i < boxes.size(); ++i) {
       EXPECT_NE(boxes[i].text.find(c.asked[i]), std::string::npos) << boxes[i].text;
       EXPECT_EQ(boxes[i].caption, "提 示:");
-      EXPECT_EQ(boxes[i].buttons, MbButtons::YesNo);
-      EXPECT_EQ(boxes[i].icon, MbIcon::None);
+      EXPECT_EQ(boxes[i].buttons, MbButtons::kYesNo);
+      EXPECT_EQ(boxes[i].icon, MbIcon::kNone);
     }
   }
 }

@@ -225,8 +225,8 @@ int Run(HINSTANCE instance) {
             Expect(ms < 1000, "window answers while a worker's message box is open");
             PressWhenShown(L"check-box", IDCANCEL);
           });
-          const MbAnswer answer = window.ShowMessageBox({"worker question", "check-box", MbButtons::OkCancel});
-          Expect(answer == MbAnswer::Cancel, "the box's Cancel comes back to the worker");
+          const MbAnswer answer = window.ShowMessageBox({"worker question", "check-box", MbButtons::kOkCancel});
+          Expect(answer == MbAnswer::kCancel, "the box's Cancel comes back to the worker");
           helper.join();
 
           // The file dialogs, asked for by a worker as the loader and the
@@ -255,14 +255,14 @@ int Run(HINSTANCE instance) {
 
   // The window is gone: a worker's calls must come back at once.
   std::thread late([&] {
-    MbAnswer answer = MbAnswer::Yes;
+    MbAnswer answer = MbAnswer::kYes;
     std::string text = "x";
     const double ms = Millis([&] {
-      answer = window.ShowMessageBox({"too late", "late", MbButtons::YesNo});
+      answer = window.ShowMessageBox({"too late", "late", MbButtons::kYesNo});
       text = window.GetText(id::kStatusLine);
     });
     Expect(ms < 500, "calls after the window closed return at once");
-    Expect(answer == MbAnswer::No, "a question after the window closed is answered no");
+    Expect(answer == MbAnswer::kNo, "a question after the window closed is answered no");
     Expect(text.empty(), "a text after the window closed is empty");
   });
   late.join();
