@@ -1,5 +1,9 @@
 #include "app/command_dispatch.h"
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
+
 #include "app/counters.h"
 #include "app/views.h"
 #include "base/control_ids.h"
@@ -71,129 +75,115 @@ void ShowCodeViewAndPage(AppContext& ctx) {
   StartOperation(ctx, Op::kPageShow);
 }
 
-void CaptureAndStart(AppContext& ctx, Op op) {
-  CaptureAddressRange(ctx);
-  StartOperation(ctx, op);
+void ShowMemoryPages(AppContext& ctx) {
+  ctx.window.SetText(id::kGroupCodeView, "编程内存代码视图");
+  StartOperation(ctx, Op::kPageFromMemory);
 }
+
+void ShowChipPages(AppContext& ctx) {
+  ctx.window.SetText(id::kGroupCodeView, "芯片代码视图");
+  StartOperation(ctx, Op::kPageFromChip);
+}
+
+void LeaveCodeView(AppContext& ctx) {
+  ShowCodeView(ctx.window, false);
+  Status(ctx, "请选择编程操作");
+}
+
+void FollowBuzzerBox(AppContext& ctx) {
+  if (ctx.window.IsChecked(id::kBuzzer)) {
+    ctx.state.controlFlags |= kFlagBuzzerOn;
+  } else {
+    ctx.state.controlFlags &= ~kFlagBuzzerOn;
+  }
+}
+
+// The mode names which memory the chips are programmed from: the code
+// confirmed in the other one is none of this one's.
+void ForgetConfirmedCode(AppContext& ctx) { ctx.state.codeLoaded = 0; }
+
+template <ChipType type>
+void ChooseChipType(AppContext& ctx, int) {
+  ApplyChipTypeDefaults(ctx, type);
+}
+
+// Adapts the handlers that need nothing but the context.
+template <void (*F)(AppContext&)>
+void Do(AppContext& ctx, int) {
+  F(ctx);
+}
+
+// What activating one control does. A control with a handler is left to
+// it. The others start their operation: refused first with the no-code box
+// when it needs code and none is loaded, and with the address fields read
+// before when it takes the range.
+struct Command {
+  int controlId;
+  std::optional<Op> op = std::nullopt;
+  bool needsCode = false;
+  bool takesRange = false;
+  void (*handler)(AppContext&, int controlId) = nullptr;
+  bool closesWindow = false;
+};
+
+constexpr Command kCommands[] = {
+    // control, operation, needs code, takes the range
+    {id::kVerifyChip, Op::kVerifyChip, true, true},
+    {id::kBlankCheck, Op::kBlankCheck, false, true},
+    {id::kChipChecksum, Op::kChipChecksum, false, true},
+    {id::kMemoryChecksum, Op::kMemoryChecksum, false, true},
+    {id::kReadProtect, Op::kReadProtect},
+    {id::kEraseMtp, Op::kEraseMtp},
+    {id::kLdcProtect, Op::kLdcProtect},
+    {id::kHwWriteProtect, Op::kHwWriteProtect},
+    {id::kOpenFile, Op::kOpenAndDownload},
+    {id::kRefreshMemory, Op::kDownload},
+    {id::kCopyChip, Op::kCopyChip, false, true},
+    {id::kSaveHex, Op::kSaveHex, false, true},
+    {id::kPrevPage, Op::kPagePrevious},
+    {id::kNextPage, Op::kPageNext},
+    {id::kSetAddress, Op::kPageGoTo},
+    {id::kAsciiView, Op::kPageAscii},
+
+    {.controlId = id::kAutoProgram, .handler = Do<StartAutoProgram>},
+    {.controlId = id::kMakeMaster, .handler = Do<StartOfflineMaster>},
+    {.controlId = id::kShowMemory, .handler = Do<ShowCodeViewAndPage>},
+    {.controlId = id::kMemoryView, .handler = Do<ShowMemoryPages>},
+    {.controlId = id::kChipView, .handler = Do<ShowChipPages>},
+    {.controlId = id::kBack, .handler = Do<LeaveCodeView>},
+    {.controlId = id::kChipOtp, .handler = ChooseChipType<ChipType::kOtp>},
+    {.controlId = id::kChipMtp, .handler = ChooseChipType<ChipType::kMtp>},
+    {.controlId = id::kVcc50, .handler = ApplyVoltageRadio},
+    {.controlId = id::kVcc33, .handler = ApplyVoltageRadio},
+    {.controlId = id::kVpp12, .handler = ApplyVoltageRadio},
+    {.controlId = id::kVppVcc, .handler = ApplyVoltageRadio},
+    {.controlId = id::kVpp11, .handler = ApplyVoltageRadio},
+    {.controlId = id::kClearCounters, .handler = Do<ClearCounters>},
+    {.controlId = id::kCounterSettings, .handler = Do<RunSetCount>},
+    {.controlId = id::kBuzzer, .handler = Do<FollowBuzzerBox>},
+    {.controlId = id::kPauseCounting, .handler = Do<TogglePauseCounting>},
+    {.controlId = id::kDebugMode, .handler = Do<ForgetConfirmedCode>},
+    {.controlId = id::kExit, .closesWindow = true},
+};
 
 }  // namespace
 
 bool OnCommandRequest(AppContext& ctx, int controlId, int parentId) {
   if (ctx.state.busy && BlockedWhileBusy(parentId)) return false;
-  switch (controlId) {
-    case id::kChipOtp:
-      ApplyChipTypeDefaults(ctx, ChipType::kOtp);
-      break;
-    case id::kChipMtp:
-      ApplyChipTypeDefaults(ctx, ChipType::kMtp);
-      break;
-    case id::kVcc50:
-    case id::kVcc33:
-    case id::kVpp12:
-    case id::kVppVcc:
-    case id::kVpp11:
-      ApplyVoltageRadio(ctx, controlId);
-      break;
-    case id::kAutoProgram:
-      StartAutoProgram(ctx);
-      break;
-    case id::kVerifyChip:
-      if (!ctx.state.codeLoaded) {
-        WarnNoCode(ctx);
-      } else {
-        CaptureAndStart(ctx, Op::kVerifyChip);
-      }
-      break;
-    case id::kBlankCheck:
-      CaptureAndStart(ctx, Op::kBlankCheck);
-      break;
-    case id::kShowMemory:
-      ShowCodeViewAndPage(ctx);
-      break;
-    case id::kChipChecksum:
-      CaptureAndStart(ctx, Op::kChipChecksum);
-      break;
-    case id::kMemoryChecksum:
-      CaptureAndStart(ctx, Op::kMemoryChecksum);
-      break;
-    case id::kReadProtect:
-      StartOperation(ctx, Op::kReadProtect);
-      break;
-    case id::kEraseMtp:
-      StartOperation(ctx, Op::kEraseMtp);
-      break;
-    case id::kLdcProtect:
-      StartOperation(ctx, Op::kLdcProtect);
-      break;
-    case id::kHwWriteProtect:
-      StartOperation(ctx, Op::kHwWriteProtect);
-      break;
-    case id::kOpenFile:
-      StartOperation(ctx, Op::kOpenAndDownload);
-      break;
-    case id::kRefreshMemory:
-      StartOperation(ctx, Op::kDownload);
-      break;
-    case id::kCopyChip:
-      CaptureAndStart(ctx, Op::kCopyChip);
-      break;
-    case id::kMakeMaster:
-      StartOfflineMaster(ctx);
-      break;
-    case id::kSaveHex:
-      CaptureAndStart(ctx, Op::kSaveHex);
-      break;
-    case id::kExit:
-      return true;
-    case id::kPrevPage:
-      StartOperation(ctx, Op::kPagePrevious);
-      break;
-    case id::kNextPage:
-      StartOperation(ctx, Op::kPageNext);
-      break;
-    case id::kSetAddress:
-      StartOperation(ctx, Op::kPageGoTo);
-      break;
-    case id::kMemoryView:
-      ctx.window.SetText(id::kGroupCodeView, "编程内存代码视图");
-      StartOperation(ctx, Op::kPageFromMemory);
-      break;
-    case id::kChipView:
-      ctx.window.SetText(id::kGroupCodeView, "芯片代码视图");
-      StartOperation(ctx, Op::kPageFromChip);
-      break;
-    case id::kAsciiView:
-      StartOperation(ctx, Op::kPageAscii);
-      break;
-    case id::kBack:
-      ShowCodeView(ctx.window, false);
-      Status(ctx, "请选择编程操作");
-      break;
-    case id::kClearCounters:
-      ClearCounters(ctx);
-      break;
-    case id::kCounterSettings:
-      RunSetCount(ctx);
-      break;
-    case id::kBuzzer:
-      if (ctx.window.IsChecked(id::kBuzzer)) {
-        ctx.state.controlFlags |= kFlagBuzzerOn;
-      } else {
-        ctx.state.controlFlags &= ~kFlagBuzzerOn;
-      }
-      break;
-    case id::kPauseCounting:
-      TogglePauseCounting(ctx);
-      break;
-    case id::kDebugMode:
-      // The mode names which memory the chips are programmed from: the
-      // code confirmed in the other one is none of this one's.
-      ctx.state.codeLoaded = 0;
-      break;
-    default:
-      break;
+  const auto* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                     [controlId](const Command& c) { return c.controlId == controlId; });
+  if (command == std::end(kCommands)) return false;
+  if (command->handler) {
+    command->handler(ctx, controlId);
+  } else if (command->op) {
+    if (command->needsCode && !ctx.state.codeLoaded) {
+      WarnNoCode(ctx);
+      return false;
+    }
+    if (command->takesRange) CaptureAddressRange(ctx);
+    StartOperation(ctx, *command->op);
   }
-  return false;
+  return command->closesWindow;
 }
 
 void OnHotKey(AppContext& ctx, int virtualKey) {
