@@ -204,7 +204,7 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
         Status(ctx, "操作已退出");
         return;
       }
-      ctx.worker.PostOperation([&ctx] { RunStep(ctx, Op::kInitMemory); });
+      PostBusyOperation(ctx, [&ctx] { RunStep(ctx, Op::kInitMemory); });
       break;
     }
     case kKeyF9:

@@ -201,7 +201,7 @@ void ReconfirmMemory(AppContext& ctx) {
       Status(ctx, "编程器内存中的代码已改变,请重新下载代码");
     }
   }
-  s.busy = 0;
+  LowerBusy(ctx);
   ctx.window.RefreshCursor();
 }
 

@@ -163,7 +163,7 @@ int RunOperation(AppContext& ctx) {
     if (op->counts && s.autoProgramActive) CountOutcome(ctx);
   }
   if (!s.autoProgramActive) {
-    s.busy = 0;
+    LowerBusy(ctx);
     ctx.window.RefreshCursor();
     LockSelectors(ctx, false);
   }
@@ -183,7 +183,7 @@ void StartOperation(AppContext& ctx, Op op) {
   }
   // The frame is built on the worker: a supervision pass that is still
   // running finishes first and cannot overwrite it.
-  ctx.worker.PostOperation([&ctx, op] {
+  PostBusyOperation(ctx, [&ctx, op] {
     ctx.state.operationCode() = static_cast<uint8_t>(op);
     BuildRequestFrame(ctx);
     RunOperation(ctx);

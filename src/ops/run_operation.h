@@ -9,8 +9,8 @@ namespace kovra {
 // it. Steps of an automatic run call it nested; they leave busy set.
 int RunOperation(AppContext& ctx);
 
-// Hands an operation to the link worker; refused without a link when the
-// operation needs one.
+// Hands an operation to the link worker, busy raised; refused without a
+// link when the operation needs one.
 void StartOperation(AppContext& ctx, Op op);
 
 // Sets operationCode and runs it on the calling thread.

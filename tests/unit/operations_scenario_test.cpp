@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "app/command_dispatch.h"
@@ -171,6 +172,21 @@ TEST(BlankCheck, BlankChipAndTheAddressWhereItStops) {
   w.worker.WaitIdle();
   EXPECT_EQ(w.Status(), "芯片不空, 在地址: 00123");
   EXPECT_EQ(w.state.linkError, 1);
+}
+
+// A second click while the first operation still waits for the worker is
+// refused: the operation runs on the range it was started with.
+TEST(BlankCheck, ASecondClickLeavesTheQueuedRangeAlone) {
+  ChipRun w;
+  std::promise<void> release;
+  ASSERT_TRUE(w.worker.PostSupervision([pass = release.get_future().share()] { pass.wait(); }));
+  w.Capture("0000", "0FFF");
+  OnCommandRequest(w.ctx, id::kBlankCheck, id::kGroupOperations);
+  w.Capture("0000", "00FF");
+  OnCommandRequest(w.ctx, id::kBlankCheck, id::kGroupOperations);
+  release.set_value();
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), "芯片是空的, 在地址空间: 00000~~00FFF");
 }
 
 TEST(VerifyChip, ReportsWhereTheChipDiffers) {
