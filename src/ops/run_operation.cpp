@@ -153,7 +153,7 @@ const Operation* FindOperation(uint8_t identifier) {
   return op == std::end(kOperations) ? nullptr : op;
 }
 
-int RunOperation(AppContext& ctx) {
+void RunOperation(AppContext& ctx) {
   AppState& s = ctx.state;
   s.busy = 1;
   s.linkError = 0;
@@ -167,7 +167,6 @@ int RunOperation(AppContext& ctx) {
     ctx.window.RefreshCursor();
     LockSelectors(ctx, false);
   }
-  return 0;
 }
 
 void RunStep(AppContext& ctx, Op op) {

@@ -7,7 +7,7 @@ namespace kovra {
 
 // Runs the operation that operationCode names, with the busy state around
 // it. Steps of an automatic run call it nested; they leave busy set.
-int RunOperation(AppContext& ctx);
+void RunOperation(AppContext& ctx);
 
 // Hands an operation to the link worker, busy raised; refused without a
 // link when the operation needs one.
