@@ -25,7 +25,7 @@ void Status(AppContext& ctx, const std::string& text) { ctx.window.SetText(id::k
 bool BeginRangeOperation(AppContext& ctx, uint8_t code, const char* progress, bool reportLinkFailure) {
   AppState& s = ctx.state;
   Status(ctx, std::string(progress) + "......");
-  SetFrameRange(s, s.programStart, s.programEnd);
+  s.requestFrame.SetRange(s.programStart, s.programEnd);
   s.linkError = 0;
   if (!SendCommand(ctx, code)) {
     if (reportLinkFailure) {
