@@ -28,7 +28,7 @@ struct Ops : test::SimWorld {
   explicit Ops(uint32_t codeSize = 0x2000) : SimWorld("KV88M48") {
     window.SetChecked(id::kDebugMode, false);
     window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(codeSize)));
-    ConnectNow();
+    Tick();
   }
   AppContext Observed() {
     return {state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder, records};
