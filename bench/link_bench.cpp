@@ -33,7 +33,7 @@ struct World : test::SimWorld {
   World() : SimWorld("KV86C99", "COM5", kBenchChipList) {
     sound.clock = &clock;
     window.SetChecked(id::kDebugMode, false);
-    ConnectNow();
+    Tick();
   }
 
   // Presses a button and waits for its operation; the virtual µs it took.

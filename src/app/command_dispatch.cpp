@@ -1,5 +1,9 @@
 #include "app/command_dispatch.h"
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
+
 #include "app/counters.h"
 #include "app/views.h"
 #include "base/control_ids.h"
@@ -23,16 +27,16 @@ bool BlockedWhileBusy(int parentId) {
          parentId == id::kGroupCodeView;
 }
 
-void Status(AppContext& ctx, const char* text) { ctx.window.SetText(id::kStatusLine, text); }
-
-void WarnNoCode(AppContext& ctx) {
+void WarnNoCode(AppContext& ctx, Op op) {
   ctx.window.ShowMessageBox({kNoCodeText, "警 告", MbButtons::kOk, MbIcon::kWarning});
+  RefuseOperation(ctx, op, "no code confirmed in the programmer's memory");
 }
 
-bool TargetAccepted(AppContext& ctx) {
+bool TargetAccepted(AppContext& ctx, Op op) {
   if (ValidateTarget(ctx)) return true;
   ctx.state.linkError = 1;
-  Status(ctx, "编程过程已终止");
+  SetStatus(ctx, "编程过程已终止");
+  RefuseOperation(ctx, op, "the checks of the chip and its settings stopped it");
   return false;
 }
 
@@ -44,11 +48,12 @@ void StartAutoProgram(AppContext& ctx) {
         {"编程地址已改变,请点击[缓冲区检查和]按钮以刷新编程内存检查和,\n"
          "如果你在下载代码后又选择了新的芯片型号,请重新下载文件代码",
          "提 示", MbButtons::kOk, MbIcon::kNone});
+    RefuseOperation(ctx, Op::kAutoProgram, "the address range differs from the memory checksum's");
     return;
   }
-  if (!s.codeLoaded) return WarnNoCode(ctx);
-  if (!TargetAccepted(ctx)) return;
-  if (!RecordWritable(ctx)) return;
+  if (!s.codeLoaded) return WarnNoCode(ctx, Op::kAutoProgram);
+  if (!TargetAccepted(ctx, Op::kAutoProgram)) return;
+  if (!RecordWritable(ctx)) return RefuseOperation(ctx, Op::kAutoProgram, "the record file cannot be written");
   StartOperation(ctx, Op::kAutoProgram);
 }
 
@@ -56,11 +61,12 @@ void StartOfflineMaster(AppContext& ctx) {
   if (ctx.state.memoryRewritten) {
     ctx.window.ShowMessageBox({"编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!", "提示",
                                MbButtons::kOk, MbIcon::kNone});
+    RefuseOperation(ctx, Op::kMakeMaster, "the programmer's memory was rewritten elsewhere");
     return;
   }
-  if (!ctx.state.codeLoaded) return WarnNoCode(ctx);
+  if (!ctx.state.codeLoaded) return WarnNoCode(ctx, Op::kMakeMaster);
   CaptureAddressRange(ctx);
-  if (!TargetAccepted(ctx)) return;
+  if (!TargetAccepted(ctx, Op::kMakeMaster)) return;
   StartOperation(ctx, Op::kMakeMaster);
 }
 
@@ -71,129 +77,114 @@ void ShowCodeViewAndPage(AppContext& ctx) {
   StartOperation(ctx, Op::kPageShow);
 }
 
-void CaptureAndStart(AppContext& ctx, Op op) {
-  CaptureAddressRange(ctx);
-  StartOperation(ctx, op);
+void ShowMemoryPages(AppContext& ctx) {
+  ctx.window.SetText(id::kGroupCodeView, "编程内存代码视图");
+  StartOperation(ctx, Op::kPageFromMemory);
 }
+
+void ShowChipPages(AppContext& ctx) {
+  ctx.window.SetText(id::kGroupCodeView, "芯片代码视图");
+  StartOperation(ctx, Op::kPageFromChip);
+}
+
+void LeaveCodeView(AppContext& ctx) {
+  ShowCodeView(ctx.window, false);
+  SetStatus(ctx, "请选择编程操作");
+}
+
+void FollowBuzzerBox(AppContext& ctx) {
+  if (ctx.window.IsChecked(id::kBuzzer)) {
+    ctx.state.controlFlags |= kFlagBuzzerOn;
+  } else {
+    ctx.state.controlFlags &= ~kFlagBuzzerOn;
+  }
+}
+
+// The mode names which memory the chips are programmed from: the code
+// confirmed in the other one is none of this one's.
+void ForgetConfirmedCode(AppContext& ctx) { ctx.state.codeLoaded = 0; }
+
+template <ChipType type>
+void ChooseChipType(AppContext& ctx, int) {
+  ApplyChipTypeDefaults(ctx, type);
+}
+
+// Adapts the handlers that need nothing but the context.
+template <void (*F)(AppContext&)>
+void Do(AppContext& ctx, int) {
+  F(ctx);
+}
+
+// What activating one control does. A control with a handler is left to
+// it. The others start their operation: refused first with the no-code box
+// when it needs code and none is loaded, and with the address fields read
+// before when it takes the range.
+struct Command {
+  int controlId;
+  std::optional<Op> op = std::nullopt;
+  bool needsCode = false;
+  bool takesRange = false;
+  void (*handler)(AppContext&, int controlId) = nullptr;
+  bool closesWindow = false;
+};
+
+constexpr Command kCommands[] = {
+    {.controlId = id::kVerifyChip, .op = Op::kVerifyChip, .needsCode = true, .takesRange = true},
+    {.controlId = id::kBlankCheck, .op = Op::kBlankCheck, .takesRange = true},
+    {.controlId = id::kChipChecksum, .op = Op::kChipChecksum, .takesRange = true},
+    {.controlId = id::kMemoryChecksum, .op = Op::kMemoryChecksum, .takesRange = true},
+    {.controlId = id::kReadProtect, .op = Op::kReadProtect},
+    {.controlId = id::kEraseMtp, .op = Op::kEraseMtp},
+    {.controlId = id::kLdcProtect, .op = Op::kLdcProtect},
+    {.controlId = id::kHwWriteProtect, .op = Op::kHwWriteProtect},
+    {.controlId = id::kOpenFile, .op = Op::kOpenAndDownload},
+    {.controlId = id::kRefreshMemory, .op = Op::kDownload},
+    {.controlId = id::kCopyChip, .op = Op::kCopyChip, .takesRange = true},
+    {.controlId = id::kSaveHex, .op = Op::kSaveHex, .takesRange = true},
+    {.controlId = id::kPrevPage, .op = Op::kPagePrevious},
+    {.controlId = id::kNextPage, .op = Op::kPageNext},
+    {.controlId = id::kSetAddress, .op = Op::kPageGoTo},
+    {.controlId = id::kAsciiView, .op = Op::kPageAscii},
+
+    {.controlId = id::kAutoProgram, .handler = Do<StartAutoProgram>},
+    {.controlId = id::kMakeMaster, .handler = Do<StartOfflineMaster>},
+    {.controlId = id::kShowMemory, .handler = Do<ShowCodeViewAndPage>},
+    {.controlId = id::kMemoryView, .handler = Do<ShowMemoryPages>},
+    {.controlId = id::kChipView, .handler = Do<ShowChipPages>},
+    {.controlId = id::kBack, .handler = Do<LeaveCodeView>},
+    {.controlId = id::kChipOtp, .handler = ChooseChipType<ChipType::kOtp>},
+    {.controlId = id::kChipMtp, .handler = ChooseChipType<ChipType::kMtp>},
+    {.controlId = id::kVcc50, .handler = ApplyVoltageRadio},
+    {.controlId = id::kVcc33, .handler = ApplyVoltageRadio},
+    {.controlId = id::kVpp12, .handler = ApplyVoltageRadio},
+    {.controlId = id::kVppVcc, .handler = ApplyVoltageRadio},
+    {.controlId = id::kVpp11, .handler = ApplyVoltageRadio},
+    {.controlId = id::kClearCounters, .handler = Do<ClearCounters>},
+    {.controlId = id::kCounterSettings, .handler = Do<RunSetCount>},
+    {.controlId = id::kBuzzer, .handler = Do<FollowBuzzerBox>},
+    {.controlId = id::kPauseCounting, .handler = Do<TogglePauseCounting>},
+    {.controlId = id::kDebugMode, .handler = Do<ForgetConfirmedCode>},
+    {.controlId = id::kExit, .closesWindow = true},
+};
 
 }  // namespace
 
 bool OnCommandRequest(AppContext& ctx, int controlId, int parentId) {
   if (ctx.state.busy && BlockedWhileBusy(parentId)) return false;
-  switch (controlId) {
-    case id::kChipOtp:
-      ApplyChipTypeDefaults(ctx, ChipType::kOtp);
-      break;
-    case id::kChipMtp:
-      ApplyChipTypeDefaults(ctx, ChipType::kMtp);
-      break;
-    case id::kVcc50:
-    case id::kVcc33:
-    case id::kVpp12:
-    case id::kVppVcc:
-    case id::kVpp11:
-      ApplyVoltageRadio(ctx, controlId);
-      break;
-    case id::kAutoProgram:
-      StartAutoProgram(ctx);
-      break;
-    case id::kVerifyChip:
-      if (!ctx.state.codeLoaded) {
-        WarnNoCode(ctx);
-      } else {
-        CaptureAndStart(ctx, Op::kVerifyChip);
-      }
-      break;
-    case id::kBlankCheck:
-      CaptureAndStart(ctx, Op::kBlankCheck);
-      break;
-    case id::kShowMemory:
-      ShowCodeViewAndPage(ctx);
-      break;
-    case id::kChipChecksum:
-      CaptureAndStart(ctx, Op::kChipChecksum);
-      break;
-    case id::kMemoryChecksum:
-      CaptureAndStart(ctx, Op::kMemoryChecksum);
-      break;
-    case id::kReadProtect:
-      StartOperation(ctx, Op::kReadProtect);
-      break;
-    case id::kEraseMtp:
-      StartOperation(ctx, Op::kEraseMtp);
-      break;
-    case id::kLdcProtect:
-      StartOperation(ctx, Op::kLdcProtect);
-      break;
-    case id::kHwWriteProtect:
-      StartOperation(ctx, Op::kHwWriteProtect);
-      break;
-    case id::kOpenFile:
-      StartOperation(ctx, Op::kOpenAndDownload);
-      break;
-    case id::kRefreshMemory:
-      StartOperation(ctx, Op::kDownload);
-      break;
-    case id::kCopyChip:
-      CaptureAndStart(ctx, Op::kCopyChip);
-      break;
-    case id::kMakeMaster:
-      StartOfflineMaster(ctx);
-      break;
-    case id::kSaveHex:
-      CaptureAndStart(ctx, Op::kSaveHex);
-      break;
-    case id::kExit:
-      return true;
-    case id::kPrevPage:
-      StartOperation(ctx, Op::kPagePrevious);
-      break;
-    case id::kNextPage:
-      StartOperation(ctx, Op::kPageNext);
-      break;
-    case id::kSetAddress:
-      StartOperation(ctx, Op::kPageGoTo);
-      break;
-    case id::kMemoryView:
-      ctx.window.SetText(id::kGroupCodeView, "编程内存代码视图");
-      StartOperation(ctx, Op::kPageFromMemory);
-      break;
-    case id::kChipView:
-      ctx.window.SetText(id::kGroupCodeView, "芯片代码视图");
-      StartOperation(ctx, Op::kPageFromChip);
-      break;
-    case id::kAsciiView:
-      StartOperation(ctx, Op::kPageAscii);
-      break;
-    case id::kBack:
-      ShowCodeView(ctx.window, false);
-      Status(ctx, "请选择编程操作");
-      break;
-    case id::kClearCounters:
-      ClearCounters(ctx);
-      break;
-    case id::kCounterSettings:
-      RunSetCount(ctx);
-      break;
-    case id::kBuzzer:
-      if (ctx.window.IsChecked(id::kBuzzer)) {
-        ctx.state.controlFlags |= kFlagBuzzerOn;
-      } else {
-        ctx.state.controlFlags &= ~kFlagBuzzerOn;
-      }
-      break;
-    case id::kPauseCounting:
-      TogglePauseCounting(ctx);
-      break;
-    case id::kDebugMode:
-      // The mode names which memory the chips are programmed from: the
-      // code confirmed in the other one is none of this one's.
-      ctx.state.codeLoaded = 0;
-      break;
-    default:
-      break;
+  const auto* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                     [controlId](const Command& c) { return c.controlId == controlId; });
+  if (command == std::end(kCommands)) return false;
+  if (command->handler) {
+    command->handler(ctx, controlId);
+  } else if (command->op) {
+    if (command->needsCode && !ctx.state.codeLoaded) {
+      WarnNoCode(ctx, *command->op);
+      return false;
+    }
+    if (command->takesRange) CaptureAddressRange(ctx);
+    StartOperation(ctx, *command->op);
   }
-  return false;
+  return command->closesWindow;
 }
 
 void OnHotKey(AppContext& ctx, int virtualKey) {
@@ -206,15 +197,15 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
       // Initialising the memory uses the port: never beside a running
       // operation, and like every other use of the port on the link worker.
       if (ctx.state.busy) {
-        Status(ctx, kTextBusyRefused);
+        SetStatus(ctx, kTextBusyRefused);
         return;
       }
       if (w.ShowMessageBox({"确实要完全擦除当前存储器么?", "初始化存储器", MbButtons::kYesNo, MbIcon::kNone}) !=
           MbAnswer::kYes) {
-        Status(ctx, "操作已退出");
+        SetStatus(ctx, "操作已退出");
         return;
       }
-      ctx.worker.PostOperation([&ctx] { RunStep(ctx, Op::kInitMemory); });
+      PostBusyOperation(ctx, [&ctx] { RunStep(ctx, Op::kInitMemory); });
       break;
     }
     case kKeyF9:

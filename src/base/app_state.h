@@ -30,9 +30,10 @@ using Flag = std::atomic<int32_t>;
 //
 // Each plain field says which thread writes it and what keeps its readers
 // safe. "UI" is the window's thread, "worker" the link worker. Where both
-// write, busy separates them: RunOperation sets it on the worker for the
-// whole operation, and the window's thread leaves the operation, file,
-// chip and code view controls alone while it is set.
+// write, busy separates them: it is raised as an operation is queued for
+// the worker and lowered when the operation ends, and the window's thread
+// leaves the operation, file, chip and code view controls alone while it
+// is set.
 struct AppState {
   AppState();
 

@@ -52,10 +52,6 @@ bool PlausibleProgress(uint32_t address, uint32_t previous, uint32_t end) {
 
 }  // namespace
 
-void SetFrameRange(AppState& state, uint32_t start, uint32_t end) { state.requestFrame.SetRange(start, end); }
-
-void SetFrameChecksum(AppState& state, uint16_t sum) { state.requestFrame.SetChecksum(sum); }
-
 bool SendCommand(AppContext& ctx, uint8_t code) {
   ctx.state.operationCode() = code;
   // Once such a frame may have reached the programmer, its memory holds no

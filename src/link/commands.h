@@ -29,10 +29,6 @@ inline constexpr uint8_t kOfflineConfig = 0x11;
 inline constexpr uint8_t kProgramFromStream = 0x13;
 }  // namespace cmd
 
-// Frame fields of a command: 24-bit start and end, the checksum word.
-void SetFrameRange(AppState& state, uint32_t start, uint32_t end);
-void SetFrameChecksum(AppState& state, uint16_t sum);
-
 // Stores the code in the frame and runs the connection check. A command
 // that rewrites the programming memory clears codeLoaded first.
 bool SendCommand(AppContext& ctx, uint8_t code);

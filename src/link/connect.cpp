@@ -7,6 +7,14 @@
 
 namespace kovra {
 
+bool PostBusyOperation(AppContext& ctx, std::function<void()> job) {
+  return ctx.worker.PostOperation(std::move(job), [&ctx] { ctx.state.busy = 1; });
+}
+
+void LowerBusy(AppContext& ctx) {
+  ctx.worker.UnlessOperationQueued([&ctx] { ctx.state.busy = 0; });
+}
+
 void Connect(AppContext& ctx) {
   AppState& s = ctx.state;
   s.busy = 1;
@@ -39,7 +47,7 @@ void Connect(AppContext& ctx) {
     }
   }
 
-  s.busy = 0;
+  LowerBusy(ctx);
   ctx.window.RefreshCursor();
   if (s.connected) {
     ctx.window.SetText(id::kStatusLine, kTextConnectedPrefix + ctx.portMap.Canonical(candidate.value_or("")));

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 
 namespace kovra {
@@ -26,29 +24,24 @@ class LinkWorker {
   // A supervision pass is only queued while the worker has nothing to do.
   bool PostSupervision(Job job);
   // Queued behind a running supervision pass; refused while another
-  // operation is queued or running.
-  bool PostOperation(Job job);
+  // operation is queued or running. onQueued runs under the worker's lock
+  // once the job is queued, before the worker can take the job up.
+  bool PostOperation(Job job, const std::function<void()>& onQueued = {});
+  // Runs f under the worker's lock unless an operation waits in the queue.
+  void UnlessOperationQueued(const std::function<void()>& f);
   bool Idle();
   // For tests and the command line: blocks until nothing is queued or running.
   void WaitIdle();
   // At shutdown: the process is about to end, whatever the worker is doing.
+  // The thread keeps what it uses alive, so the worker may be destroyed
+  // while a step still runs.
   void Abandon();
 
  private:
-  struct Entry {
-    Job job;
-    bool operation;
-  };
-  void Loop();
+  struct Shared;
+  static void Loop(const std::shared_ptr<Shared>& shared);
 
-  std::function<void(bool)> setTimeCritical_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<Entry> queue_;
-  bool running_ = false;
-  bool operationPending_ = false;
-  bool stop_ = false;
+  std::shared_ptr<Shared> shared_;
   std::thread thread_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,14 @@ bool CheckConnection(AppContext& ctx);
 void Beeps(AppContext& ctx, int count, uint32_t durationMs);
 void ReportVoltageFault(AppContext& ctx, const uint8_t* answer);
 bool ConfirmAutoOptions(AppContext& ctx);
+
+// busy around work on the link worker. An operation raises it as it is
+// queued, so the window leaves its range and image alone from then on, not
+// only once the worker takes it up; false when the worker refuses it.
+// Whatever raised it lowers it when done, unless an operation was queued
+// meanwhile: that one keeps it up until it ends.
+bool PostBusyOperation(AppContext& ctx, std::function<void()> job);
+void LowerBusy(AppContext& ctx);
 
 // Connect and supervision.
 void Connect(AppContext& ctx);

@@ -23,7 +23,7 @@ constexpr const char* kReadbackProgress = "请稍候,校验芯片,在地址: ";
 bool BeginRangeOperation(AppContext& ctx, uint8_t code, const char* progress, bool reportLinkFailure) {
   AppState& s = ctx.state;
   SetStatus(ctx, std::string(progress) + "......");
-  SetFrameRange(s, s.programStart, s.programEnd);
+  s.requestFrame.SetRange(s.programStart, s.programEnd);
   s.linkError = 0;
   if (!SendCommand(ctx, code)) {
     if (reportLinkFailure) {

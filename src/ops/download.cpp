@@ -54,7 +54,7 @@ void DownloadLoadedImage(AppContext& ctx) {
 
   ResetRequestFrame(ctx);
   const uint16_t sum = SumImage(s, 0, s.programEnd);
-  SetFrameChecksum(s, sum);
+  s.requestFrame.SetChecksum(sum);
   if (!SendCommand(ctx, cmd::kInitMemory)) return;
   SetStatus(ctx, "正在初始化编程存储器,该过程约需几秒时间,请耐心等候......");
   if (!ReadRomOk(ctx, sizes::kAnswer, tries::kInitForDownload)) {
@@ -63,8 +63,8 @@ void DownloadLoadedImage(AppContext& ctx) {
   }
 
   ctx.clock.SleepMs(pause::kAfterInitMs);
-  SetFrameRange(s, s.programStart, s.programEnd);
-  SetFrameChecksum(s, SumImage(s, s.programStart, s.programEnd));
+  s.requestFrame.SetRange(s.programStart, s.programEnd);
+  s.requestFrame.SetChecksum(SumImage(s, s.programStart, s.programEnd));
   if (!SendCommand(ctx, cmd::kDownload)) {
     s.linkError = 1;
     SetStatus(ctx, "编程代码下载失败![编程器无回应,可能正忙,请稍候再试]");
@@ -208,7 +208,7 @@ void ReconfirmMemory(AppContext& ctx) {
       SetStatus(ctx, "编程器内存中的代码已改变,请重新下载代码");
     }
   }
-  s.busy = 0;
+  LowerBusy(ctx);
   ctx.window.RefreshCursor();
 }
 

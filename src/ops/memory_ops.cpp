@@ -23,8 +23,8 @@ bool SendInitCommand(AppContext& ctx, uint32_t end) {
   ResetRequestFrame(ctx);
   const uint16_t sum = SumImage(ctx.state, 0, ctx.state.programEnd);
   ctx.state.programStart = 0;
-  SetFrameRange(ctx.state, 0, end);
-  SetFrameChecksum(ctx.state, sum);
+  ctx.state.requestFrame.SetRange(0, end);
+  ctx.state.requestFrame.SetChecksum(sum);
   return SendCommand(ctx, cmd::kInitMemory);
 }
 
@@ -59,7 +59,7 @@ void ReadBlock(AppContext& ctx, uint8_t code, uint8_t* buffer, size_t size, uint
     s.linkError = 1;
     return;
   }
-  SetFrameRange(s, first, last);
+  s.requestFrame.SetRange(first, last);
   s.linkError = 0;
   if (!SendCommand(ctx, code)) return;
   if (!ReadAcknowledgement(ctx)) return;
@@ -86,7 +86,7 @@ void MemoryChecksum(AppContext& ctx) {
   uint16_t programmerValue = 0;
   const bool debug = DebugMode(ctx);
   if (!debug) {
-    SetFrameRange(s, s.programStart, s.programEnd);
+    s.requestFrame.SetRange(s.programStart, s.programEnd);
     if (!SendCommand(ctx, cmd::kMemoryChecksum)) return;
     // A missing acknowledgement leaves linkError set, and every later read
     // of the command then fails: the command ends as failed.
@@ -150,7 +150,7 @@ void CopyChipToMemory(AppContext& ctx) {
   SetStatus(ctx, std::string(kCopyProgress) + "......");
   ctx.clock.SleepMs(pause::kChipReadMs);
 
-  SetFrameRange(s, s.programStart, s.programEnd);
+  s.requestFrame.SetRange(s.programStart, s.programEnd);
   s.linkError = 0;
   if (!SendCommand(ctx, cmd::kCopyChipToMemory)) return;
   if (!ReadAcknowledgement(ctx)) return;

@@ -60,8 +60,8 @@ void MakeOfflineMaster(AppContext& ctx, void (*download)(AppContext& ctx)) {
   const uint16_t sum = SumImage(s, s.programStart, s.programEnd);
   ctx.window.SetText(id::kChecksumField, Hex4(sum));
   BuildRequestFrame(ctx);
-  SetFrameRange(s, s.programStart, s.programEnd);
-  SetFrameChecksum(s, sum);
+  s.requestFrame.SetRange(s.programStart, s.programEnd);
+  s.requestFrame.SetChecksum(sum);
   SetStatus(ctx, "正在写入脱机编程设置数据.....");
   ctx.clock.SleepMs(pause::kBeforeConfigMs);
 

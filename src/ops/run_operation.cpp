@@ -186,7 +186,7 @@ const Operation* FindOperation(uint8_t identifier) {
   return op == std::end(kOperations) ? nullptr : op;
 }
 
-int RunOperation(AppContext& ctx) {
+void RunOperation(AppContext& ctx) {
   AppState& s = ctx.state;
   s.busy = 1;
   s.linkError = 0;
@@ -199,11 +199,10 @@ int RunOperation(AppContext& ctx) {
     if (op->counts && s.autoProgramActive) CountOutcome(ctx);
   }
   if (!s.autoProgramActive) {
-    s.busy = 0;
+    LowerBusy(ctx);
     ctx.window.RefreshCursor();
     LockSelectors(ctx, false);
   }
-  return 0;
 }
 
 void RunStep(AppContext& ctx, Op op) {
@@ -211,17 +210,21 @@ void RunStep(AppContext& ctx, Op op) {
   RunOperation(ctx);
 }
 
+void RefuseOperation(AppContext& ctx, Op op, const char* why) {
+  ctx.state.outcome = OutcomeOf(FindOperation(static_cast<uint8_t>(op))->name);
+  ctx.state.outcome.Refuse(why);
+}
+
 void StartOperation(AppContext& ctx, Op op) {
   const Operation* entry = FindOperation(static_cast<uint8_t>(op));
   if (entry->needsLink && (!ctx.state.linkReady || !ctx.state.connected)) {
-    ctx.window.SetText(id::kStatusLine, kTextNoLink);
-    ctx.state.outcome = OutcomeOf(entry->name);
-    ctx.state.outcome.Refuse("no link to the programmer");
+    SetStatus(ctx, kTextNoLink);
+    RefuseOperation(ctx, op, "no link to the programmer");
     return;
   }
   // The frame is built on the worker: a supervision pass that is still
   // running finishes first and cannot overwrite it.
-  ctx.worker.PostOperation([&ctx, op] {
+  PostBusyOperation(ctx, [&ctx, op] {
     ctx.state.operationCode() = static_cast<uint8_t>(op);
     BuildRequestFrame(ctx);
     RunOperation(ctx);

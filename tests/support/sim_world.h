@@ -41,12 +41,8 @@ struct SimWorld {
   }
 
   std::string Status() { return window.GetText(id::kStatusLine); }
-  // The first connect, as the first timer tick runs it.
-  void ConnectNow() {
-    OnWindowTimer(ctx);
-    worker.WaitIdle();
-  }
-  // One later tick: a supervision pass while nothing is busy.
+  // One tick of the window's timers, run to its end: the first connects,
+  // a later one is a supervision pass while nothing is busy.
   void Tick() {
     OnWindowTimer(ctx);
     worker.WaitIdle();

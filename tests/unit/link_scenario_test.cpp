@@ -17,7 +17,7 @@ const std::string kConnectedCom5 = std::string(kTextConnectedPrefix) + "COM5";
 
 TEST(Connect, FindsTheProgrammerOnTheSavedPort) {
   SimWorld w;
-  w.ConnectNow();
+  w.Tick();
   EXPECT_EQ(w.Status(), kConnectedCom5);
   EXPECT_EQ(w.state.connected, 1);
   EXPECT_EQ(w.state.linkReady, 1);
@@ -37,7 +37,7 @@ TEST(Connect, FindsTheProgrammerOnTheSavedPort) {
 TEST(Connect, SavedOrdinaryPortLeadsToTheBridgeOneTickLater) {
   SimWorld w("KV86P48", "COM1");
   w.rig.port.AddPlainPort("COM1");
-  w.ConnectNow();
+  w.Tick();
   EXPECT_EQ(w.state.connected, 0);
   EXPECT_EQ(w.Status(), kTextLinkError);
   EXPECT_EQ(w.window.Timers().at(kRetryTimer), 1000u);
@@ -52,7 +52,7 @@ TEST(Connect, SavedOrdinaryPortLeadsToTheBridgeOneTickLater) {
 TEST(Connect, NoBridgeSaysSoUnlessQuiet) {
   SimWorld w;
   w.rig.bridge.Unplug();
-  w.ConnectNow();
+  w.Tick();
   auto boxes = w.window.MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, kTextNoBridge);
@@ -71,7 +71,7 @@ TEST(Connect, NoBridgeSaysSoUnlessQuiet) {
 
 TEST(Supervision, NoticesAnUnplugOnceAndReconnectsAfterReplug) {
   SimWorld w;
-  w.ConnectNow();
+  w.Tick();
   w.Tick();
   EXPECT_TRUE(w.window.MessageBoxes().empty());
 
@@ -98,7 +98,7 @@ TEST(Supervision, NoticesAnUnplugOnceAndReconnectsAfterReplug) {
 
 TEST(Supervision, TicksDoNothingWhileBusy) {
   SimWorld w;
-  w.ConnectNow();
+  w.Tick();
   const size_t frames = w.Frames().size();
   w.rig.bridge.Unplug();
   w.state.busy = 1;
@@ -110,7 +110,7 @@ TEST(Supervision, TicksDoNothingWhileBusy) {
 
 TEST(CheckConnection, UnpluggedDuringAnOperationWarns) {
   SimWorld w;
-  w.ConnectNow();
+  w.Tick();
   w.rig.bridge.Unplug();
   w.Run(Op::kChipChecksum);
   auto boxes = w.window.MessageBoxes();
@@ -125,7 +125,7 @@ TEST(CheckConnection, ATwentyByteFrameAnswerIsAConnectionError) {
   SimWorld w;
   w.rig.programmer.UpdateFaults([](sim::Faults& f) { f.shortFrameAnswer = true; });
   w.state.autoRunState = 100;
-  w.ConnectNow();
+  w.Tick();
   EXPECT_EQ(w.state.linkError, 1);
   EXPECT_EQ(w.state.connected, 0);
   EXPECT_EQ(w.state.autoRunState, 0);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <optional>
 #include <sstream>
 
@@ -30,7 +31,7 @@ struct Ops : test::SimWorld {
   explicit Ops(uint32_t codeSize = 0x2000) : SimWorld("KV88M48") {
     window.SetChecked(id::kDebugMode, false);
     window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(codeSize)));
-    ConnectNow();
+    Tick();
   }
   AppContext Observed() {
     return {state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder, records};
@@ -174,6 +175,21 @@ TEST(BlankCheck, BlankChipAndTheAddressWhereItStops) {
   w.worker.WaitIdle();
   EXPECT_EQ(w.Status(), "芯片不空, 在地址: 00123");
   EXPECT_EQ(w.state.linkError, 1);
+}
+
+// A second click while the first operation still waits for the worker is
+// refused: the operation runs on the range it was started with.
+TEST(BlankCheck, ASecondClickLeavesTheQueuedRangeAlone) {
+  ChipRun w;
+  std::promise<void> release;
+  ASSERT_TRUE(w.worker.PostSupervision([pass = release.get_future().share()] { pass.wait(); }));
+  w.Capture("0000", "0FFF");
+  OnCommandRequest(w.ctx, id::kBlankCheck, id::kGroupOperations);
+  w.Capture("0000", "00FF");
+  OnCommandRequest(w.ctx, id::kBlankCheck, id::kGroupOperations);
+  release.set_value();
+  w.worker.WaitIdle();
+  EXPECT_EQ(w.Status(), "芯片是空的, 在地址空间: 00000~~00FFF");
 }
 
 TEST(VerifyChip, ReportsWhereTheChipDiffers) {

@@ -23,7 +23,7 @@ using test::SimWorld;
 struct Day : SimWorld {
   explicit Day(const char* chip) : SimWorld(chip) {
     window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(0x1800)));
-    ConnectNow();
+    Tick();
   }
   void Button(int controlId, int parent = id::kGroupOperations) {
     OnCommandRequest(ctx, controlId, parent);

@@ -93,8 +93,8 @@ TEST(BuildRequestFrame, KeepsOldVoltageBitsWhenNoSupplyIsChosen) {
 
 TEST(FrameFields, RangeAndChecksumAreBigEndian) {
   AppState s;
-  SetFrameRange(s, 0x012345, 0x0ABCDE);
-  SetFrameChecksum(s, 0xBEEF);
+  s.requestFrame.SetRange(0x012345, 0x0ABCDE);
+  s.requestFrame.SetChecksum(0xBEEF);
   const auto& f = s.requestFrame.bytes;
   EXPECT_EQ(f[16], 0x01);
   EXPECT_EQ(f[17], 0x23);

@@ -29,7 +29,7 @@ struct Line : test::SimWorld {
   explicit Line(uint32_t codeSize = 0x1800) {
     window.SetChecked(id::kDebugMode, false);
     window.SetText(id::kFilePath, dir.Write("code.hex", test::SampleHex(codeSize)));
-    ConnectNow();
+    Tick();
   }
   void Press(int control, int group) {
     OnCommandRequest(ctx2, control, group);
