@@ -6,6 +6,14 @@
 #include "base/text_helpers.h"
 
 namespace kovra::cli {
+namespace {
+
+std::string ResultLine(const std::string& port, const Outcome& outcome) {
+  return "port: " + port + " result: " + (outcome.passed ? "pass" : "fail") + " status: " + OneLine(outcome.status);
+}
+
+}  // namespace
+
 std::string OneLine(std::string text) {
   for (char& c : text) {
     if (c == '\n' || c == '\r') c = ' ';
@@ -46,9 +54,15 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
     return summary;
   }
 
-  // Every station loaded the same file.
+  // Every station loaded the same file: no chip is programmed from one
+  // that is not the golden file, and each port's record says why.
   if (auto differs = stations.front()->FileGate()) {
-    summary.gate = *differs;
+    for (size_t i = 0; i < stations.size(); ++i) {
+      stations[i]->RecordChipNotRun(*differs);
+      out.result(ResultLine(ports[i].name, {false, *differs}));
+      ++summary.failed;
+      summary.recordFailed = summary.recordFailed || stations[i]->RecordFailed();
+    }
     return summary;
   }
 
@@ -61,8 +75,7 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
       if (stopped[i]) continue;
       threads.emplace_back([&, i] {
         outcomes[i] = stations[i]->ProgramChip();
-        out.result("port: " + ports[i].name + " result: " + (outcomes[i].passed ? "pass" : "fail") +
-                   " status: " + OneLine(outcomes[i].status));
+        out.result(ResultLine(ports[i].name, outcomes[i]));
       });
     }
     for (std::thread& thread : threads) thread.join();

@@ -7,7 +7,9 @@
 #include "base/control_ids.h"
 #include "base/request_frame.h"
 #include "base/text_helpers.h"
+#include "chips/chip_list.h"
 #include "chips/target_rules.h"
+#include "cli/line.h"
 #include "image/code_image.h"
 #include "image/code_loader.h"
 #include "link/programmer_link.h"
@@ -40,6 +42,35 @@ std::string StepNames() {
   return names;
 }
 
+// A chip the list file holds on a line the window leaves out.
+bool ListedOnlyInFile(const std::string& chipList, const std::string& chip) {
+  const auto lines = ReadChipListLines(chipList);
+  if (!lines) return false;
+  return std::any_of(lines->begin(), lines->end(), [&chip](const ChipListLine& line) {
+    return !line.listed && line.chip.name == ToUpperAscii(chip);
+  });
+}
+
+// Why the checks before programming refused, in the command line's words.
+std::string RefusalReason(AppContext& ctx, TargetRefusal why, const std::string& chip) {
+  const AppState& s = ctx.state;
+  switch (why) {
+    case TargetRefusal::kMtpWithoutSmart:
+      return chip + " is an MTP chip: the steps must include smart";
+    case TargetRefusal::kWrongVdd:
+      return "the supply voltage does not suit " + chip;
+    case TargetRefusal::kBeyondRom:
+      return "the programming range ends at " + Hex4(s.programEnd) + ", beyond the ROM of " + chip + " (up to " +
+             Hex4(ChipRomEnd(ctx)) + ")";
+    case TargetRefusal::kCodeBeyondRange:
+      return "the code ends at " + Hex4(s.codeEnd) + ", beyond the programming range (up to " + Hex4(s.programEnd) +
+             ")";
+    case TargetRefusal::kNone:
+      break;
+  }
+  return "the checks before programming refused the job";
+}
+
 }  // namespace
 
 std::optional<std::string> LoadCodeFileStrictly(AppContext& ctx) {
@@ -58,8 +89,12 @@ void StationWindow::SetText(int id, std::string_view text) {
 
 MbAnswer StationWindow::ShowMessageBox(const MessageBoxRequest& request) {
   HeadlessWindow::ShowMessageBox(request);
-  if (output_.message) output_.message(request.caption, request.text);
-  if (request.buttons == MbButtons::YesNo) return answerYes_ ? MbAnswer::Yes : MbAnswer::No;
+  const bool question = request.buttons == MbButtons::YesNo;
+  // A box of the checks is the refusal's own text. The flags answer a
+  // question the same way for every chip: it is told once.
+  const bool tell = answerYes_ && (!question || told_.insert(request.text).second);
+  if (tell && output_.message) output_.message(request.caption, request.text);
+  if (question) return answerYes_ ? MbAnswer::Yes : MbAnswer::No;
   return DefaultAnswer(request);
 }
 
@@ -76,6 +111,8 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
   }
   s.currentPortName = port;
   s.recordPath = job.recordPath;
+  // Other tools read the HEX files saved here.
+  s.hexEndRecord = true;
   // Nobody hears a buzzer here, and its beeps would cost each chip time.
   w.SetChecked(id::kBuzzer, false);
   OnCommandRequest(ctx_, id::kBuzzer, id::kGroupAux);
@@ -88,6 +125,9 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
     int entry = -1;
     for (int i = 0; i < w.ComboCount(id::kChipCombo); ++i) {
       if (ToUpperAscii(w.ComboItem(id::kChipCombo, i)) == ToUpperAscii(job.chip)) entry = i;
+    }
+    if (entry < 0 && ListedOnlyInFile(job.chipList, job.chip)) {
+      return "chip " + job.chip + " is in " + job.chipList + " on a line the window does not list (sixth field 3)";
     }
     if (entry < 0) return "unknown chip " + job.chip + " (not in " + job.chipList + ")";
     w.ComboSelect(id::kChipCombo, entry);
@@ -124,13 +164,18 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
   CaptureAddressRange(ctx_);
   // A question here means the flags did not settle it: the answer is No.
   window_.AnswerQuestions(false);
-  const bool accepted = ValidateTarget(ctx_);
+  TargetRefusal why = TargetRefusal::kNone;
+  const bool accepted = ValidateTarget(ctx_, &why);
   window_.AnswerQuestions(true);
-  if (!accepted) {
-    const auto boxes = window_.MessageBoxes();
-    return boxes.empty() ? "the target checks refused the job" : boxes.back().text;
+  if (accepted) return std::nullopt;
+  std::string refusal = RefusalReason(ctx_, why, ToUpperAscii(job.chip));
+  const auto boxes = window_.MessageBoxes();
+  if (!boxes.empty()) {
+    const bool question = boxes.back().buttons == MbButtons::YesNo;
+    refusal += std::string(question ? " (the window would ask: " : " (the window would say: ") +
+               OneLine(boxes.back().text) + ")";
   }
-  return std::nullopt;
+  return refusal;
 }
 
 std::optional<std::string> Station::FileGate() {
@@ -225,6 +270,8 @@ Outcome Station::ProgramChip() {
 
 void Station::RecordChipNotRun(const std::string& why) {
   RunRecord record = CurrentRunRecord(ctx_, false);
+  // The field shows the file's sum until a run's frames bring the memory's.
+  record.memoryChecksum.clear();
   record.steps.clear();
   record.status = why;
   record.elapsedMs = 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,9 @@ struct StationOutput {
 };
 
 // The window of a programmer without a screen. Questions are answered
-// Yes (the command line's flags are the operator's choice) unless the
-// station is checking the target, where a question means the flags did
-// not settle it.
+// Yes (the command line's flags are the operator's choice) and told once,
+// unless the station is checking the target, where a question means the
+// flags did not settle it and becomes the refusal.
 class StationWindow : public HeadlessWindow {
  public:
   explicit StationWindow(StationOutput output) : output_(std::move(output)) {}
@@ -50,6 +51,7 @@ class StationWindow : public HeadlessWindow {
  private:
   StationOutput output_;
   bool answerYes_ = true;
+  std::set<std::string> told_;
 };
 
 class Silence : public Sound {
@@ -96,6 +98,8 @@ class Station {
   // One automatic run on the chip in the socket. A chip that gets none (no
   // link, no confirmed code, the gate) has a record row saying why.
   Outcome ProgramChip();
+  // The record row of a chip that gets no run, with `why` as its status.
+  void RecordChipNotRun(const std::string& why);
   // The programming memory start..end as Intel HEX.
   Outcome SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end);
   Outcome MakeOfflineMaster();
@@ -109,7 +113,6 @@ class Station {
   // Presses a button of the window and waits for what it started. The
   // outcome's status is the status line, or the box that refused it.
   Outcome Operate(int controlId, int parentId);
-  void RecordChipNotRun(const std::string& why);
 
   Job job_;
   bool lastFailed_ = false;
