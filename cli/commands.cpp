@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -15,96 +17,29 @@
 #include "chips/chip_list.h"
 #include "cli/line.h"
 #include "cli/system.h"
+#include "ops/operations.h"
 #include "platform/system_clock.h"
 
 namespace kovra::cli {
 namespace {
 
-// The arguments of a command: positional ones in order, each flag with its
-// values in order.
-struct Args {
-  std::vector<std::string> positional;
-  std::map<std::string, std::vector<std::string>> flags;
+constexpr const char* kPortHelp =
+    "PORT: a serial device (/dev/ttyUSB0, a /dev/serial/by-path/ name, a pseudo-terminal) or COMn on Windows; "
+    "auto: the first bridge port.";
 
-  std::optional<std::string> One(const std::string& flag) const {
-    auto it = flags.find(flag);
-    if (it == flags.end()) return std::nullopt;
-    return it->second.back();
-  }
-};
-
-// A refusal of the arguments: a message and exit status 2.
-struct Refusal {
-  std::string message;
-};
-
-Args Parse(const std::vector<std::string>& args, const std::set<std::string>& known, size_t positionals) {
-  Args parsed;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!arg.starts_with("--")) {
-      parsed.positional.push_back(arg);
-      continue;
-    }
-    if (!known.contains(arg)) throw Refusal{"unknown option " + arg};
-    if (i + 1 >= args.size()) throw Refusal{arg + " needs a value"};
-    std::vector<std::string>& values = parsed.flags[arg];
-    if (!values.empty() && arg != "--port") throw Refusal{arg + " given twice"};
-    values.push_back(args[++i]);
-  }
-  if (parsed.positional.size() != positionals) throw Refusal{"wrong number of arguments"};
-  return parsed;
-}
-
-std::optional<uint16_t> ParseChecksum(const Args& args) {
-  const auto text = args.One("--expect-checksum");
-  if (!text) return std::nullopt;
-  const uint32_t value = HexToNumber(*text, 16);
-  if (text->empty() || text->size() > 4 || value == kBadNumber) {
-    throw Refusal{"--expect-checksum takes 1 to 4 hexadecimal digits, not " + *text};
-  }
-  return static_cast<uint16_t>(value);
-}
-
-uint32_t ParseAddress(const Args& args, const std::string& flag, uint32_t fallback) {
-  const auto text = args.One(flag);
-  if (!text) return fallback;
-  const uint32_t value = HexToNumber(*text, 16);
-  if (text->empty() || text->size() > 4 || value == kBadNumber || value > 0x7FFF) {
-    throw Refusal{flag + " takes a hexadecimal address up to 7FFF, not " + *text};
-  }
+std::optional<uint32_t> ParseHex(const std::string& text, uint32_t max) {
+  if (text.empty() || text.size() > 8) return std::nullopt;
+  const uint32_t value = HexToNumber(text, 16);
+  if (value == kBadNumber || value > max) return std::nullopt;
   return value;
-}
-
-int ParseCount(const Args& args) {
-  const auto text = args.One("--count");
-  if (!text) return 1;
-  if (text->empty() || text->size() > 6 || text->find_first_not_of("0123456789") != std::string::npos ||
-      std::stoi(*text) < 1) {
-    throw Refusal{"--count takes a whole number of chips from 1, not " + *text};
-  }
-  return std::stoi(*text);
-}
-
-std::vector<std::string> SplitSteps(const std::string& text) {
-  std::vector<std::string> steps;
-  size_t from = 0;
-  for (;;) {
-    const size_t comma = text.find(',', from);
-    steps.push_back(text.substr(from, comma - from));
-    if (comma == std::string::npos) return steps;
-    from = comma + 1;
-  }
 }
 
 // The ports named, each checked without a byte sent; "auto" is the first
 // bridge port the system lists.
-std::vector<std::string> ResolvePorts(const Args& args) {
-  auto it = args.flags.find("--port");
-  if (it == args.flags.end()) throw Refusal{"--port is missing"};
+std::vector<std::string> ResolvePorts(const std::vector<std::string>& named) {
   std::vector<std::string> ports;
   std::set<std::string> seen;
-  for (std::string name : it->second) {
+  for (std::string name : named) {
     if (name == "auto") {
       const auto bridges = BridgePorts();
       if (bridges.empty()) throw Refusal{"auto: no bridge port found"};
@@ -117,36 +52,16 @@ std::vector<std::string> ResolvePorts(const Args& args) {
   return ports;
 }
 
-// Only a regular file: a pipe would wait for a writer, and a device be read
-// or written for ever. A file that is made when first written may be new.
-void RequireRegularFile(const std::string& flag, const std::string& path, bool mayBeNew) {
-  if (path.empty()) throw Refusal{flag + " names no file"};
-  std::error_code error;
-  const std::filesystem::path file = Utf8Path(path);
-  const auto status = std::filesystem::status(file, error);
-  if (std::filesystem::is_regular_file(status)) return;
-  if (std::filesystem::exists(status)) throw Refusal{flag + " " + path + " is not a regular file"};
-  if (!mayBeNew) throw Refusal{flag + " " + path + ": no such file"};
-  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-  if (!std::filesystem::is_directory(folder, error)) throw Refusal{flag + " " + path + ": no such folder"};
-}
-
-Job BaseJob(const Args& args, const std::string& codeFile) {
+Job BaseJob(const Inputs& in, const std::string& codeFile) {
   Job job;
   job.codeFile = codeFile;
-  const auto chips = args.One("--chips");
-  if (chips) RequireRegularFile("--chips", *chips, false);
-  job.chipList = chips.value_or(PathText(Utf8Path(ExecutableFolder()) / Utf8Path(kChipListFileName)));
-  job.chip = args.One("--chip").value_or("");
+  if (in.chips) RequireRegularFile("--chips", *in.chips, false);
+  job.chipList = in.chips.value_or(PathText(Utf8Path(ExecutableFolder()) / Utf8Path(kChipListFileName)));
   // Empty would mean the list's first row, which is no chip.
-  if (args.One("--chip") && job.chip.empty()) throw Refusal{"--chip names no chip"};
-  job.expectChecksum = ParseChecksum(args);
+  if (in.chip && in.chip->empty()) throw Refusal{"--chip names no chip"};
+  job.chip = in.chip.value_or("");
+  if (in.expectChecksum) job.expectChecksum = static_cast<uint16_t>(*in.expectChecksum);
   return job;
-}
-
-void Print(std::string_view key, std::string_view value) {
-  std::printf("%.*s: %.*s\n", static_cast<int>(key.size()), key.data(), static_cast<int>(value.size()), value.data());
-  std::fflush(stdout);
 }
 
 // One progress line per port on a terminal's standard error, redrawn in
@@ -173,7 +88,7 @@ class Console {
   // Above the progress lines: the results to stdout, the rest to stderr.
   void Result(const std::string& line) { Above(stdout, line); }
   void Message(const std::string& port, const std::string& caption, const std::string& text) {
-    Above(stderr, port + ": " + caption + (caption.empty() ? "" : ": ") + OneLine(text));
+    Above(stderr, port + ": " + MessageLine(caption, text));
   }
   void Done() {
     std::lock_guard lock(mutex_);
@@ -261,16 +176,16 @@ LineOutput ToConsole(Console& console) {
           }};
 }
 
-std::string OnlyPort(const Args& args) {
-  const std::vector<std::string> ports = ResolvePorts(args);
+std::string OnlyPort(const Inputs& in) {
+  const std::vector<std::string> ports = ResolvePorts(in.ports);
   if (ports.size() > 1) throw Refusal{"this command takes one --port"};
   return ports.front();
 }
 
 // One programmer for a single-port command, prepared; throws Refusal.
 struct OnePort {
-  OnePort(const Args& args, const Job& job)
-      : port(OpenSystemPort(OnlyPort(args))),
+  OnePort(const Inputs& in, const Job& job)
+      : port(OpenSystemPort(OnlyPort(in))),
         records(SystemRecordFile()),
         console({port.name}),
         station(*port.serial, *port.map, clock, *records, StationOutputFor(console, port.name)) {
@@ -296,17 +211,15 @@ int Finish(OnePort& one, const Result& result) {
   return result.passed() ? kExitOk : kExitFailed;
 }
 
-int CmdPorts(const std::vector<std::string>& argv) {
-  Parse(argv, {}, 0);
+int Ports(const Inputs&) {
   const auto ports = BridgePorts();
   for (const BridgePort& port : ports) Print("port", port.port);
   Print("count", std::to_string(ports.size()));
   return kExitOk;
 }
 
-int CmdDownload(const std::vector<std::string>& argv) {
-  const Args args = Parse(argv, {"--port", "--chips", "--chip", "--expect-checksum"}, 1);
-  OnePort one(args, BaseJob(args, args.positional[0]));
+int Download(const Inputs& in) {
+  OnePort one(in, BaseJob(in, in.file));
   if (auto refused = one.station.FileGate()) return Finish(one, *refused);
   bool downloaded = false;
   const Result result = one.station.Ready(&downloaded);
@@ -320,36 +233,28 @@ int CmdDownload(const std::vector<std::string>& argv) {
   return kExitOk;
 }
 
-int CmdProgram(const std::vector<std::string>& argv) {
-  const Args args =
-      Parse(argv, {"--port", "--chips", "--chip", "--steps", "--expect-checksum", "--record", "--count"}, 1);
-  if (!args.One("--chip")) throw Refusal{"--chip is missing"};
-  Job job = BaseJob(args, args.positional[0]);
-  if (auto steps = args.One("--steps")) job.steps = SplitSteps(*steps);
-  if (auto record = args.One("--record")) {
-    RequireRegularFile("--record", *record, true);
-    job.recordPath = *record;
+int Program(const Inputs& in) {
+  Job job = BaseJob(in, in.file);
+  job.steps = in.steps;
+  if (in.record) {
+    RequireRegularFile("--record", *in.record, true);
+    job.recordPath = *in.record;
   }
-  const int count = ParseCount(args);
 
   std::vector<SystemPort> systemPorts;
   std::vector<StationPort> ports;
   std::vector<std::string> names;
   SystemClock clock;
-  for (const std::string& name : ResolvePorts(args)) systemPorts.push_back(OpenSystemPort(name));
+  for (const std::string& name : ResolvePorts(in.ports)) systemPorts.push_back(OpenSystemPort(name));
   for (SystemPort& port : systemPorts) {
     ports.push_back(port.Station(clock));
     names.push_back(port.name);
   }
   auto records = SystemRecordFile();
   Console console(names);
-  const LineSummary summary = RunLine(ports, job, count, *records, ToConsole(console));
+  const LineSummary summary = RunLine(ports, job, in.count, *records, ToConsole(console));
   console.Done();
   if (summary.refused) throw Refusal{*summary.refused};
-  if (summary.gate) {
-    Print("status", summary.gate->status);
-    return kExitFailed;
-  }
   Print("passed", std::to_string(summary.passed));
   Print("failed", std::to_string(summary.failed));
   if (summary.recordFailed)
@@ -358,47 +263,232 @@ int CmdProgram(const std::vector<std::string>& argv) {
   return allPassed ? kExitOk : kExitFailed;
 }
 
-int CmdReadHex(const std::vector<std::string>& argv) {
-  const Args args = Parse(argv, {"--port", "--start", "--end"}, 1);
-  const uint32_t start = ParseAddress(args, "--start", 0);
-  const uint32_t end = ParseAddress(args, "--end", 0x7FFF);
+int ReadHex(const Inputs& in) {
+  const uint32_t start = in.start.value_or(0);
+  const uint32_t end = in.end.value_or(0x7FFF);
   if (start > end) throw Refusal{"--start lies beyond --end"};
-  Job job = BaseJob(args, "");
-  OnePort one(args, job);
-  const std::string out = PathText(std::filesystem::absolute(Utf8Path(args.positional[0])));
+  OnePort one(in, BaseJob(in, ""));
+  const std::string out = PathText(std::filesystem::absolute(Utf8Path(in.file)));
   return Finish(one, one.station.SaveMemoryHex(out, start, end));
 }
 
-int CmdOfflineMaster(const std::vector<std::string>& argv) {
-  const Args args = Parse(argv, {"--port", "--chips", "--chip", "--expect-checksum"}, 1);
-  if (!args.One("--chip")) throw Refusal{"--chip is missing"};
-  OnePort one(args, BaseJob(args, args.positional[0]));
+int OfflineMaster(const Inputs& in) {
+  OnePort one(in, BaseJob(in, in.file));
   if (auto refused = one.station.FileGate()) return Finish(one, *refused);
   return Finish(one, one.station.MakeOfflineMaster());
 }
 
-template <int (*F)(const std::vector<std::string>&)>
-int Refusing(const std::vector<std::string>& args) {
-  try {
-    return F(args);
-  } catch (const Refusal& refusal) {
-    std::fprintf(stderr, "error: %s\n", refusal.message.c_str());
-    return kExitUsage;
-  }
+// The arguments, each declared once and bound to its field of Inputs.
+
+// An option whose absence means something: it stays nullopt until given.
+CLI::Option* AddText(CLI::App& command, const std::string& name, std::optional<std::string>& into,
+                     const std::string& help) {
+  return command.add_option_function<std::string>(
+      name, [&into](const std::string& text) { into = text; }, help);
+}
+
+CLI::Option* AddHex(CLI::App& command, const std::string& name, std::optional<uint32_t>& into, uint32_t max,
+                    const std::string& help) {
+  return command
+      .add_option_function<std::string>(
+          name,
+          [&into, name, max](const std::string& text) {
+            into = ParseHex(text, max);
+            if (!into)
+              throw CLI::ValidationError(name + " takes a hexadecimal number up to " + Hex4(max) + ", not " + text);
+          },
+          help)
+      ->type_name("HHHH");
+}
+
+void AddCodeFile(CLI::App& command, Inputs& in) {
+  command.add_option("FILE", in.file, "the code file: raw binary when its name ends in .bin, Intel HEX otherwise")
+      ->required();
+}
+
+// One value per --port: a name after it is no second port, but the code
+// file.
+void AddPort(CLI::App& command, Inputs& in, const std::string& help) {
+  command.add_option("--port", in.ports, help)->required()->allow_extra_args(false)->type_name("PORT");
+  command.footer(kPortHelp);
+}
+
+void AddChips(CLI::App& command, Inputs& in) {
+  AddText(command, "--chips", in.chips, "the chip list file (default: samlist.txt beside kovra-cli)")
+      ->type_name("LIST");
+}
+
+CLI::Option* AddChip(CLI::App& command, Inputs& in) {
+  return AddText(command, "--chip", in.chip, "the chip, by its name in the chip list")->type_name("NAME");
+}
+
+void AddExpectChecksum(CLI::App& command, Inputs& in) {
+  AddHex(command, "--expect-checksum", in.expectChecksum, 0xFFFF,
+         "the golden checksum: the file's 16-bit sum, and the programmer's memory checksum after the download");
+}
+
+void DeclareLoad(CLI::App& command, Inputs& in) {
+  AddCodeFile(command, in);
+  command.add_flag("--fill-zero", in.fillZero, "fill the addresses the file leaves out with 00, not FF");
+  AddText(command, "--dump", in.dump, "write the whole 1 MiB image to this file")->type_name("IMAGE.bin");
+}
+
+void DeclareSaveHex(CLI::App& command, Inputs& in) {
+  AddCodeFile(command, in);
+  AddHex(command, "START", in.start, kImageSize - 1, "the first address, hexadecimal")->required();
+  AddHex(command, "END", in.end, kImageSize - 1, "the last address, hexadecimal")->required();
+  command.add_option("OUT", in.out, "the Intel HEX file to write")->required();
+}
+
+void DeclareChips(CLI::App& command, Inputs& in) {
+  command.add_option("LISTFILE", in.file, "the chip list file")->required();
+}
+
+void DeclarePorts(CLI::App&, Inputs&) {}
+
+void DeclareDownload(CLI::App& command, Inputs& in) {
+  AddCodeFile(command, in);
+  AddPort(command, in, "the programmer's port");
+  AddChips(command, in);
+  AddChip(command, in);
+  AddExpectChecksum(command, in);
+}
+
+void DeclareProgram(CLI::App& command, Inputs& in) {
+  AddCodeFile(command, in);
+  AddPort(command, in, "a programmer's port; several: one programmer each, all at once");
+  AddChip(command, in)->required();
+  AddChips(command, in);
+  std::string steps;
+  for (const AutoStep& step : AutoSteps()) steps += std::string(steps.empty() ? "" : ",") + step.name;
+  command
+      .add_option_function<std::vector<std::string>>(
+          "--steps", [&in](const std::vector<std::string>& names) { in.steps = names; },
+          "the steps of each run, program among them (default: those the chip's rules tick): " + steps)
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->type_name("STEP,...");
+  AddExpectChecksum(command, in);
+  AddText(command, "--record", in.record, "append one CSV row per chip to this file")->type_name("FILE.csv");
+  command
+      .add_option_function<std::string>(
+          "--count",
+          [&in](const std::string& text) {
+            if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(text) < 1) {
+              throw CLI::ValidationError("--count takes a whole number of chips from 1, not " + text);
+            }
+            in.count = std::stoi(text);
+          },
+          "chips per port; between chips one line of standard input is awaited (default: 1)")
+      ->type_name("N");
+}
+
+void DeclareReadHex(CLI::App& command, Inputs& in) {
+  command.add_option("OUT", in.file, "the Intel HEX file to write")->required();
+  AddPort(command, in, "the programmer's port");
+  AddHex(command, "--start", in.start, 0x7FFF, "the first address (default: 0000)");
+  AddHex(command, "--end", in.end, 0x7FFF, "the last address (default: 7FFF)");
+}
+
+void DeclareOfflineMaster(CLI::App& command, Inputs& in) {
+  AddCodeFile(command, in);
+  AddPort(command, in, "the programmer's port");
+  AddChip(command, in)->required();
+  AddChips(command, in);
+  AddExpectChecksum(command, in);
+}
+
+struct Command {
+  const char* name;
+  const char* summary;
+  // Its arguments: the one place that defines them.
+  void (*declare)(CLI::App& command, Inputs& in);
+  int (*run)(const Inputs& in);
+};
+
+constexpr Command kCommands[] = {
+    {"load", "Load a code file as the window does and show its range and checksum", DeclareLoad, Load},
+    {"save-hex", "Load a code file and write START..END of its image as Intel HEX", DeclareSaveHex, SaveHex},
+    {"chips", "List the chips of a chip list file", DeclareChips, Chips},
+    {"ports", "List the bridge's serial ports", DeclarePorts, Ports},
+    {"download", "Bring a code file into the programmer's memory, confirmed byte for byte", DeclareDownload, Download},
+    {"program", "Download, then program the chip in each programmer's socket", DeclareProgram, Program},
+    {"read-hex", "Save the programmer's memory as Intel HEX", DeclareReadHex, ReadHex},
+    {"offline-master", "Download a code file and make the programmer an offline master", DeclareOfflineMaster,
+     OfflineMaster},
+};
+
+const Command* FindCommand(const std::string& name) {
+  const auto* it = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                [&name](const Command& command) { return name == command.name; });
+  return it == std::end(kCommands) ? nullptr : it;
+}
+
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "error: %s\n", why.c_str());
+  return kExitUsage;
 }
 
 }  // namespace
 
-LineCommand FindLineCommand(std::string_view name) {
-  static const std::map<std::string_view, LineCommand> kCommands = {
-      {"ports", Refusing<CmdPorts>},
-      {"download", Refusing<CmdDownload>},
-      {"program", Refusing<CmdProgram>},
-      {"read-hex", Refusing<CmdReadHex>},
-      {"offline-master", Refusing<CmdOfflineMaster>},
-  };
-  auto it = kCommands.find(name);
-  return it == kCommands.end() ? nullptr : it->second;
+void Print(std::string_view key, std::string_view value) {
+  std::printf("%.*s: %.*s\n", static_cast<int>(key.size()), key.data(), static_cast<int>(value.size()), value.data());
+  std::fflush(stdout);
+}
+
+std::string MessageLine(const std::string& caption, const std::string& text) {
+  // Captions such as "提 示:" bring a colon of their own.
+  std::string name = caption;
+  while (!name.empty() && (name.back() == ':' || name.back() == ' ')) name.pop_back();
+  return name.empty() ? OneLine(text) : name + ": " + OneLine(text);
+}
+
+void RequireRegularFile(const std::string& what, const std::string& path, bool mayBeNew) {
+  if (path.empty()) throw Refusal{what + " names no file"};
+  std::error_code error;
+  const std::filesystem::path file = Utf8Path(path);
+  const auto status = std::filesystem::status(file, error);
+  if (std::filesystem::is_regular_file(status)) return;
+  if (std::filesystem::exists(status)) throw Refusal{what + " " + path + " is not a regular file"};
+  if (!mayBeNew) throw Refusal{what + " " + path + ": no such file"};
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+  if (!std::filesystem::is_directory(folder, error)) throw Refusal{what + " " + path + ": no such folder"};
+}
+
+int Run(std::vector<std::string> args) {
+  const std::string first = args.empty() ? "" : args.front();
+  if (first.empty()) return Refuse("no command given (kovra-cli --help lists them)");
+  if (!first.starts_with("-") && !FindCommand(first)) {
+    return Refuse("unknown command " + first + " (kovra-cli --help lists them)");
+  }
+  if (first.starts_with("-") && first != "--help" && first != "-h" && first != "--version") {
+    return Refuse("unknown option " + first + " before the command (kovra-cli --help lists the commands)");
+  }
+
+  Inputs in;
+  CLI::App app("The Kovra V3.0C programmer's host for scripts and production lines.", "kovra-cli");
+  app.set_version_flag("--version", std::string("kovra-cli ") + KOVRA_VERSION);
+  app.require_subcommand(1);
+  app.footer(
+      "Output: one \"key: value\" a line. Exit status: 0 success, 1 failure, 2 wrong usage (one \"error:\" line; "
+      "nothing is sent to a programmer).");
+  for (const Command& command : kCommands) command.declare(*app.add_subcommand(command.name, command.summary), in);
+
+  std::reverse(args.begin(), args.end());
+  try {
+    app.parse(args);
+  } catch (const CLI::ParseError& error) {
+    // --help and --version end here too, with status 0.
+    if (error.get_exit_code() == 0) return app.exit(error);
+    const std::string help = FindCommand(first) ? "kovra-cli " + first + " --help" : "kovra-cli --help";
+    return Refuse(std::string(error.what()) + " (" + help + " shows the usage)");
+  }
+  try {
+    return FindCommand(app.get_subcommands().front()->get_name())->run(in);
+  } catch (const Refusal& refusal) {
+    return Refuse(refusal.message);
+  }
 }
 
 }  // namespace kovra::cli

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,9 +12,45 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// A command that talks to programmers; its arguments follow its name.
-using LineCommand = int (*)(const std::vector<std::string>& args);
-// nullptr for a name that is none of them.
-LineCommand FindLineCommand(std::string_view name);
+// The arguments of every command; a command fills those it declares.
+struct Inputs {
+  std::string file;  // the code file; chips: the list; read-hex: the file it writes
+  std::string out;   // save-hex: the file it writes
+  std::optional<uint32_t> start;
+  std::optional<uint32_t> end;
+  bool fillZero = false;
+  std::optional<std::string> dump;
+  std::vector<std::string> ports;
+  std::optional<std::string> chips;
+  std::optional<std::string> chip;
+  std::optional<std::vector<std::string>> steps;
+  std::optional<uint32_t> expectChecksum;
+  std::optional<std::string> record;
+  int count = 1;
+};
+
+// kovra-cli with its arguments (UTF-8, the program's name left out); the
+// exit status.
+int Run(std::vector<std::string> args);
+
+// Arguments that cannot be done as asked: one "error:" line and exit
+// status 2, before anything is sent to a programmer.
+struct Refusal {
+  std::string message;
+};
+
+// One "key: value" line on standard output.
+void Print(std::string_view key, std::string_view value);
+// A message box on one line: its caption, one colon, its text.
+std::string MessageLine(const std::string& caption, const std::string& text);
+// Refuses anything but a regular file: a pipe would be waited on, a device
+// read or written for ever. mayBeNew: a missing file is made later, in a
+// folder that must exist.
+void RequireRegularFile(const std::string& what, const std::string& path, bool mayBeNew);
+
+// The commands that need no programmer.
+int Load(const Inputs& in);
+int SaveHex(const Inputs& in);
+int Chips(const Inputs& in);
 
 }  // namespace kovra::cli

@@ -44,9 +44,15 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
     return summary;
   }
 
-  // Every station loaded the same file.
+  // Every station loaded the same file: no chip is programmed from one
+  // that is not the golden file, and each port's record says why.
   if (auto refused = stations.front()->FileGate()) {
-    summary.gate = *refused;
+    for (size_t i = 0; i < stations.size(); ++i) {
+      stations[i]->RecordChipNotRun(*refused);
+      out.result(ports[i].name, *refused);
+      ++summary.failed;
+      summary.recordFailed = summary.recordFailed || stations[i]->RecordFailed();
+    }
     return summary;
   }
 

@@ -38,8 +38,6 @@ struct LineSummary {
   int failed = 0;
   // The job cannot be done as asked; nothing was sent.
   std::optional<std::string> refused;
-  // The code file's sum is not the golden checksum; nothing was sent.
-  std::optional<Result> gate;
   // Some chip's record row could not be written.
   bool recordFailed = false;
 };
@@ -47,7 +45,8 @@ struct LineSummary {
 // Programs `count` chips on every port, the ports at once: one station,
 // state record and link worker each. A port that fails or is unplugged
 // stops nothing on the others; it tries again (connect, download) for its
-// next chip.
+// next chip. A code file that misses the golden checksum programs nothing:
+// each port fails one chip, recorded, and the line stops.
 LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int count, RecordFile& records,
                     const LineOutput& out);
 

@@ -7,7 +7,9 @@
 #include "base/control_ids.h"
 #include "base/request_frame.h"
 #include "base/text_helpers.h"
+#include "chips/chip_list.h"
 #include "chips/target_rules.h"
+#include "cli/line.h"
 #include "image/code_image.h"
 #include "image/code_loader.h"
 #include "link/commands.h"
@@ -41,6 +43,35 @@ std::string StepNames() {
   return names;
 }
 
+// A chip the list file holds on a line the window leaves out.
+bool ListedOnlyInFile(const std::string& chipList, const std::string& chip) {
+  const auto lines = ReadChipListLines(chipList);
+  if (!lines) return false;
+  return std::any_of(lines->begin(), lines->end(), [&chip](const ChipListLine& line) {
+    return !line.listed && line.chip.name == ToUpperAscii(chip);
+  });
+}
+
+// Why the checks before programming refused, in the command line's words.
+std::string RefusalReason(AppContext& ctx, TargetRefusal why, const std::string& chip) {
+  const AppState& s = ctx.state;
+  switch (why) {
+    case TargetRefusal::kMtpWithoutSmart:
+      return chip + " is an MTP chip: the steps must include smart";
+    case TargetRefusal::kWrongVdd:
+      return "the supply voltage does not suit " + chip;
+    case TargetRefusal::kBeyondRom:
+      return "the programming range ends at " + Hex4(s.programEnd) + ", beyond the ROM of " + chip + " (up to " +
+             Hex4(ChipRomEnd(ctx)) + ")";
+    case TargetRefusal::kCodeBeyondRange:
+      return "the code ends at " + Hex4(s.codeEnd) + ", beyond the programming range (up to " + Hex4(s.programEnd) +
+             ")";
+    case TargetRefusal::kNone:
+      break;
+  }
+  return "the checks before programming refused the job";
+}
+
 }  // namespace
 
 Result Refused(std::string why, std::string status) {
@@ -65,8 +96,12 @@ void StationWindow::SetText(int id, std::string_view text) {
 
 MbAnswer StationWindow::ShowMessageBox(const MessageBoxRequest& request) {
   HeadlessWindow::ShowMessageBox(request);
-  if (output_.message) output_.message(request.caption, request.text);
-  if (request.buttons == MbButtons::kYesNo) return answerYes_ ? MbAnswer::kYes : MbAnswer::kNo;
+  const bool question = request.buttons == MbButtons::kYesNo;
+  // A box of the checks is the refusal's own text. The flags answer a
+  // question the same way for every chip: it is told once.
+  const bool tell = answerYes_ && (!question || told_.insert(request.text).second);
+  if (tell && output_.message) output_.message(request.caption, request.text);
+  if (question) return answerYes_ ? MbAnswer::kYes : MbAnswer::kNo;
   return DefaultAnswer(request);
 }
 
@@ -86,6 +121,8 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
   }
   s.currentPortName = port;
   s.recordPath = job.recordPath;
+  // Other tools read the HEX files saved here.
+  s.hexEndRecord = true;
   // Nobody hears a buzzer here, and its beeps would cost each chip time.
   w.SetChecked(id::kBuzzer, false);
   OnCommandRequest(ctx_, id::kBuzzer, id::kGroupAux);
@@ -98,6 +135,9 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
     int entry = -1;
     for (int i = 0; i < w.ComboCount(id::kChipCombo); ++i) {
       if (ToUpperAscii(w.ComboItem(id::kChipCombo, i)) == ToUpperAscii(job.chip)) entry = i;
+    }
+    if (entry < 0 && ListedOnlyInFile(job.chipList, job.chip)) {
+      return "chip " + job.chip + " is in " + job.chipList + " on a line the window does not list (sixth field 3)";
     }
     if (entry < 0) return "unknown chip " + job.chip + " (not in " + job.chipList + ")";
     w.ComboSelect(id::kChipCombo, entry);
@@ -134,13 +174,18 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
   CaptureAddressRange(ctx_);
   // A question here means the flags did not settle it: the answer is No.
   window_.AnswerQuestions(false);
-  const bool accepted = ValidateTarget(ctx_);
+  TargetRefusal why = TargetRefusal::kNone;
+  const bool accepted = ValidateTarget(ctx_, &why);
   window_.AnswerQuestions(true);
-  if (!accepted) {
-    const auto boxes = window_.MessageBoxes();
-    return boxes.empty() ? "the target checks refused the job" : boxes.back().text;
+  if (accepted) return std::nullopt;
+  std::string refusal = RefusalReason(ctx_, why, ToUpperAscii(job.chip));
+  const auto boxes = window_.MessageBoxes();
+  if (!boxes.empty()) {
+    const bool question = boxes.back().buttons == MbButtons::kYesNo;
+    refusal += std::string(question ? " (the window would ask: " : " (the window would say: ") +
+               OneLine(boxes.back().text) + ")";
   }
-  return std::nullopt;
+  return refusal;
 }
 
 std::optional<Result> Station::FileGate() {
@@ -252,6 +297,8 @@ Result Station::ProgramChip() {
 
 void Station::RecordChipNotRun(const Result& result) {
   RunRecord record = CurrentRunRecord(ctx_, false);
+  // The field shows the file's sum until a run's frames bring the memory's.
+  record.memoryChecksum.clear();
   record.steps.clear();
   record.status = result.status;
   record.elapsedMs = 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,9 @@ struct StationOutput {
 };
 
 // The window of a programmer without a screen. Questions are answered
-// Yes (the command line's flags are the operator's choice) unless the
-// station is checking the target, where a question means the flags did
-// not settle it.
+// Yes (the command line's flags are the operator's choice) and told once,
+// unless the station is checking the target, where a question means the
+// flags did not settle it and becomes the refusal.
 class StationWindow : public HeadlessWindow {
  public:
   explicit StationWindow(StationOutput output) : output_(std::move(output)) {}
@@ -62,6 +63,7 @@ class StationWindow : public HeadlessWindow {
  private:
   StationOutput output_;
   bool answerYes_ = true;
+  std::set<std::string> told_;
 };
 
 class Silence : public Sound {
@@ -120,6 +122,9 @@ class Station {
   // One automatic run on the chip in the socket. A chip that gets none (no
   // link, no confirmed code, the gate) has a record row saying why.
   Result ProgramChip();
+  // The record row of a chip that gets no run: why, as its status and
+  // outcome say.
+  void RecordChipNotRun(const Result& result);
   // The programming memory start..end as Intel HEX.
   Result SaveMemoryHex(const std::string& path, uint32_t start, uint32_t end);
   Result MakeOfflineMaster();
@@ -136,7 +141,6 @@ class Station {
   // The result of the operation that just ran on the worker.
   Result Finished();
   Result NotConnected();
-  void RecordChipNotRun(const Result& result);
 
   Job job_;
   bool lastFailed_ = false;

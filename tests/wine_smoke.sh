@@ -24,6 +24,8 @@ compare() {
   echo "$got" | sed 's/^/  /'
 }
 
+compare "version" --version
+compare "help" program --help
 compare "load" load data/samples/demo.hex
 compare "chips" chips data/samlist.txt
 

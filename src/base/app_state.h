@@ -118,6 +118,11 @@ struct AppState {
   std::string recordPath;
   Flag recordFailed{0};
 
+  // Whether a saved HEX file ends with an end-of-file record, as other
+  // tools expect; the window's files keep their format without one. Set
+  // before the first save (command line); read by the worker.
+  bool hexEndRecord = false;
+
   // User interface.
   Flag interruptRequested{0};
   Flag codeViewReady{0};

@@ -84,10 +84,11 @@ bool LoadFromPath(const fs::path& path, AppState& state) {
 // A text-mode stream would read CR LF as LF. That needs no emulation here:
 // the CR is stripped with the line end, and a piece left holding only the
 // LF has no field to load.
-std::vector<ChipRecord> ParseChipList(std::string_view fileBytes) {
-  std::vector<ChipRecord> rows;
+std::vector<ChipListLine> ParseChipListLines(std::string_view fileBytes) {
+  std::vector<ChipListLine> lines;
+  size_t listed = 0;
   size_t pos = 0;
-  while (pos < fileBytes.size() && rows.size() < kChipRows) {
+  while (pos < fileBytes.size() && listed < kChipRows) {
     const size_t newline = fileBytes.find('\n', pos);
     const size_t lineEnd = newline == std::string_view::npos ? fileBytes.size() : newline + 1;
     std::string_view piece = fileBytes.substr(pos, std::min(lineEnd - pos, kPieceMax));
@@ -97,11 +98,28 @@ std::vector<ChipRecord> ParseChipList(std::string_view fileBytes) {
     while (!piece.empty() && (piece.back() == '\r' || piece.back() == '\n')) piece.remove_suffix(1);
 
     const std::vector<std::string> fields = SplitFields(piece);
-    if (fields.size() < kFieldsNeeded || fields[5] == kSkipMark) continue;
-    rows.push_back(ChipRecord{ToUpperAscii(fields[0]), ShortField(fields[1]), ShortField(fields[2]),
-                              ShortField(fields[3]), ShortField(fields[4])});
+    if (fields.size() < kFieldsNeeded) continue;
+    const bool shown = fields[5] != kSkipMark;
+    if (shown) ++listed;
+    lines.push_back({ChipRecord{ToUpperAscii(fields[0]), ShortField(fields[1]), ShortField(fields[2]),
+                                ShortField(fields[3]), ShortField(fields[4])},
+                     shown});
+  }
+  return lines;
+}
+
+std::vector<ChipRecord> ParseChipList(std::string_view fileBytes) {
+  std::vector<ChipRecord> rows;
+  for (ChipListLine& line : ParseChipListLines(fileBytes)) {
+    if (line.listed) rows.push_back(std::move(line.chip));
   }
   return rows;
+}
+
+std::optional<std::vector<ChipListLine>> ReadChipListLines(const std::string& path) {
+  const std::optional<std::string> bytes = ReadWholeFile(PathFromUtf8(path));
+  if (!bytes) return std::nullopt;
+  return ParseChipListLines(*bytes);
 }
 
 bool LoadChipListFile(const std::string& path, AppState& state) { return LoadFromPath(PathFromUtf8(path), state); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,18 @@ inline constexpr const char* kNoChipName = "NOSELEC";
 // fileBytes are the file's raw bytes; line ends are read as a text-mode
 // stream reads them.
 std::vector<ChipRecord> ParseChipList(std::string_view fileBytes);
+
+// A line with all six fields: its chip, and whether the window lists it (a
+// sixth field of 3 keeps it out of the list).
+struct ChipListLine {
+  ChipRecord chip;
+  bool listed = true;
+};
+// Every such line in file order, up to the one that fills the window's
+// table: ParseChipList's rows and the ones it leaves out between them.
+std::vector<ChipListLine> ParseChipListLines(std::string_view fileBytes);
+// The same from the file at path (UTF-8); nullopt when it cannot be read.
+std::optional<std::vector<ChipListLine>> ReadChipListLines(const std::string& path);
 
 // Reads the list file at path (UTF-8) into the chip table. False when the
 // file cannot be read or has no loadable line; the table then holds the

@@ -161,8 +161,13 @@ void CaptureAddressRange(AppContext& ctx) {
   }
 }
 
-bool ValidateTarget(AppContext& ctx) {
+bool ValidateTarget(AppContext& ctx, TargetRefusal* refusal) {
   MainWindow& w = ctx.window;
+  auto refuse = [refusal](TargetRefusal why) {
+    if (refusal) *refusal = why;
+    return false;
+  };
+  if (refusal) *refusal = TargetRefusal::kNone;
   if (w.IsChecked(id::kChipMtp) && !w.IsChecked(id::kOptSmart)) {
     w.ShowMessageBox({.text = "你所选的芯片类型为[串行MTP芯片]\n该类芯片烧写要求必须使能SMART配置,\n"
                               "请勾选编程系统选项的[自动使能SMART]后再行烧写",
@@ -170,11 +175,11 @@ bool ValidateTarget(AppContext& ctx) {
                       .buttons = MbButtons::kOk,
                       .icon = MbIcon::kError,
                       .defaultButton = 0});
-    return false;
+    return refuse(TargetRefusal::kMtpWithoutSmart);
   }
 
   const int row = SelectedChipIndex(ctx);
-  if (row == 0) return RangeCoversCode(ctx);
+  if (row == 0) return RangeCoversCode(ctx) || refuse(TargetRefusal::kCodeBeyondRange);
   const ChipRecord& chip = ctx.state.chipTable[static_cast<size_t>(row)];
 
   const bool wrongVdd = (w.IsChecked(id::kVcc50) && chip.vdd == "3V") || (w.IsChecked(id::kVcc33) && chip.vdd == "5V");
@@ -182,7 +187,7 @@ bool ValidateTarget(AppContext& ctx) {
                              "目标芯片VDD电压选择错误!\n错误的VDD电压可能会导致芯片烧写失败!\n注: " + chip.name +
                                  "的额定VDD电压是: " + chip.vdd + "\n是否继续?",
                              "警告", MbIcon::kWarning)) {
-    return false;
+    return refuse(TargetRefusal::kWrongVdd);
   }
 
   const uint32_t romEnd = ChipRomEnd(chip);
@@ -192,9 +197,9 @@ bool ValidateTarget(AppContext& ctx) {
                  "这样会导致芯片烧写校验失败!\n注: " +
                      chip.name + "的ROM最大有效地址是: " + Hex4(romEnd) + "\n是否继续?",
                  "错误", MbIcon::kError)) {
-    return false;
+    return refuse(TargetRefusal::kBeyondRom);
   }
-  return RangeCoversCode(ctx);
+  return RangeCoversCode(ctx) || refuse(TargetRefusal::kCodeBeyondRange);
 }
 
 bool RangeCoversCode(AppContext& ctx) {

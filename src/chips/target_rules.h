@@ -30,10 +30,14 @@ uint32_t ChipRomEnd(AppContext& ctx);
 // the range as it was (programStart may already be updated).
 void CaptureAddressRange(AppContext& ctx);
 
+// Which check before programming stopped it, for a caller that says why in
+// words of its own.
+enum class TargetRefusal { kNone, kMtpWithoutSmart, kWrongVdd, kBeyondRom, kCodeBeyondRange };
+
 // Checks before programming and before making an offline master; asks the
 // user where a mismatch may be intended (also a range that ends before the
-// code does). False: do not go on.
-bool ValidateTarget(AppContext& ctx);
+// code does). False: do not go on; `refusal`, when given, gets the check.
+bool ValidateTarget(AppContext& ctx, TargetRefusal* refusal = nullptr);
 
 // A range that ends before the code does would program, verify, count or
 // configure a chip that lacks the rest: never without the operator's word.

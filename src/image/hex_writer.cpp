@@ -157,6 +157,7 @@ void SaveMemoryAsHex(AppContext& ctx, BlockSource& memorySource) {
 
   PendingFile file(Utf8Path(*chosen));
   if (!file.Create()) {
+    state.linkError = 1;
     ctx.window.SetText(id::kStatusLine, kSaveCannotCreate);
     return;
   }
@@ -182,6 +183,7 @@ void SaveMemoryAsHex(AppContext& ctx, BlockSource& memorySource) {
     if (blockEnd == last) break;  // also ends a range that reaches 0xFFFFFFFF
     address = blockEnd + 1;
   }
+  if (state.hexEndRecord) AppendRecord(text, 0x01, 0, {});
   if (!file.Write(text) || !file.Commit()) return FailSave(ctx);
   ctx.window.SetText(id::kStatusLine, std::string(kSaveDone) + *chosen);
 }

@@ -46,8 +46,9 @@ class ImageBlockSource : public BlockSource {
 void AppendHexRecords(std::string& out, uint32_t first, std::span<const uint8_t> bytes, uint32_t& segment);
 
 // Saves programStart..programEnd as an Intel HEX file the user names, from
-// memorySource or, in debug mode, from the code image. The outcome is the
-// file, the status line and linkError.
+// memorySource or, in debug mode, from the code image, with an end-of-file
+// record when hexEndRecord asks for one. The outcome is the file, the
+// status line and linkError.
 void SaveMemoryAsHex(AppContext& ctx, BlockSource& memorySource);
 
 }  // namespace kovra

@@ -57,7 +57,11 @@ bool PosixRecordFile::Append(const std::string& path, std::string_view header, s
 bool PosixRecordFile::CanAppend(const std::string& path) {
   std::lock_guard lock(mutex_);
   const int fd = OpenForAppending(path);
-  return fd >= 0 && close(fd) == 0;
+  if (fd < 0) return false;
+  // Root opens anything; a write of nothing still fails where rows would
+  // (a file of /proc, say).
+  const bool writable = write(fd, "", 0) == 0;
+  return close(fd) == 0 && writable;
 }
 
 }  // namespace kovra::linux_platform

@@ -210,6 +210,10 @@ check_kill() {
   # read protection: its result is still one line with its own status.
   [ -z "$(grep -v "^port: ttyA result: \(pass status: $passed_text\|fail status: .\)" out)" ] ||
     fail "result lines are not one line each with the chip's status"
+  # The flags answer that reminder for every chip: it is told once, its
+  # caption followed by one colon.
+  [ "$(grep -c '^ttyA: 提 示: ' err)" -eq 1 ] && ! grep -q '::' err ||
+    fail "the answered question is not told once: $(grep -c '提 示' err) times"
 
   # The killed run's exclusive hold stays on the pseudo-terminal while the
   # simulator keeps its own side open (a real port is freed by its last

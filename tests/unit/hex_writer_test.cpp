@@ -114,6 +114,8 @@ TEST_F(HexWriter, RecordsStopAtSixteenByteAndSegmentBoundaries) {
   EXPECT_EQ(Save(0, 0xF), ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n");
   w.state.codeImage[0x100] = 0x3C;
   EXPECT_EQ(Save(0x100, 0x100), ":010100003CC2\r\n");
+  w.state.hexEndRecord = true;
+  EXPECT_EQ(Save(0x100, 0x100), ":010100003CC2\r\n:00000001FF\r\n");
 }
 
 TEST_F(HexWriter, ReadsThePagesBlockByBlock) {
@@ -189,7 +191,7 @@ TEST_F(HexWriter, CancelAndUncreatableTargets) {
     target_ = target;
     Save(0, 0xF);
     EXPECT_EQ(Status(), kSaveCannotCreate);
-    EXPECT_EQ(w.state.linkError, 0);
+    EXPECT_EQ(w.state.linkError, 1);
   }
   EXPECT_EQ(Folder(), std::vector<fs::path>{dir_ / "folder.hex"});
 }

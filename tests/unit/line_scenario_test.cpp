@@ -191,11 +191,21 @@ TEST(Line, DownloadIsSkippedOnlyWhenTheMemoryHoldsTheSameBytes) {
 TEST(Line, GoldenChecksumRefusesADifferentFileBeforeAnyByte) {
   Line line({"COM5", "COM6"});
   line.job.expectChecksum = static_cast<uint16_t>(SumOf(line.Code()) + 1);
-  const LineSummary summary = line.Run();
-  ASSERT_TRUE(summary.gate.has_value());
-  EXPECT_EQ(summary.gate->status, "file checksum " + Hex4(SumOf(line.Code())) + " differs from the expected " +
-                                      Hex4(*line.job.expectChecksum));
+  line.goAheads = {true};
+  const LineSummary summary = line.Run(2);
+  const std::string sum = Hex4(SumOf(line.Code()));
+  const std::string differs = "file checksum " + sum + " differs from the expected " + Hex4(*line.job.expectChecksum);
+  EXPECT_EQ(summary.passed, 0);
+  EXPECT_EQ(summary.failed, 2);
+  EXPECT_EQ(line.ResultOf("COM6"), "port: COM6 result: fail status: " + differs);
+  // A row for each port's chip, which got no run: no steps and no memory
+  // checksum (the field held the file's).
+  const auto rows = line.RecordLines();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2].substr(21),
+            "COM6,KV86P48," + line.job.codeFile + "," + sum + ",,,fail," + differs + ",0.000,refused,");
   for (Bench& bench : line.benches) EXPECT_TRUE(bench.Codes().empty());
+  EXPECT_EQ(line.goAheads.size(), 1u) << "the line went on to a next chip";
 
   line.job.expectChecksum = SumOf(line.Code());
   EXPECT_EQ(line.Run().passed, 2);
@@ -237,7 +247,7 @@ TEST(Line, RefusesJobsItCannotDoAsAskedBeforeAnyByte) {
          j.chip = "KV88M48";
          j.steps = {{"program", "verify"}};
        },
-       "COM5: 你所选的芯片类型为[串行MTP芯片]"},
+       "COM5: KV88M48 is an MTP chip: the steps must include smart (the window would say: 你所选的芯片类型为"},
       {"missing file", [](Job& j) { j.codeFile += ".gone"; }, "COM5: "},
       {"record not writable", [](Job& j) { j.recordPath = "full.csv"; }, "full.csv: the record file cannot be"},
   };
