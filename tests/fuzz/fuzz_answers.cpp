@@ -15,11 +15,11 @@ class FuzzPort : public kovra::NoSerialPort {
  public:
   FuzzPort(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   bool IsOpen() const override { return true; }
-  size_t Read(uint8_t* out, size_t count) override {
+  kovra::SerialTransfer Read(uint8_t* out, size_t count) override {
     const size_t n = std::min(count, size_ - taken_);
     std::memcpy(out, data_ + taken_, n);
     taken_ += n;
-    return n;
+    return {n};
   }
   // What the reader consumed, from the first byte.
   bool Began(const char* word) const {
@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static kovra::test::TestWorld w;
   w.state.linkError = 0;
   FuzzPort port(data + 1, size - 1);
-  kovra::AppContext ctx{w.state,   w.window, w.registry, w.clock,  w.sound,
-                        w.dialogs, port,     w.portMap,  w.worker, w.programFolder, w.records};
+  kovra::AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                        port,    w.portMap, w.worker,   w.programFolder, w.records};
   const bool faultCheck = (which & 0x10) != 0;
   switch (which % 6) {
     case 0:
