@@ -108,15 +108,7 @@ void HeadlessWindow::ComboSelect(int id, int index) {
 MbAnswer HeadlessWindow::ShowMessageBox(const MessageBoxRequest& request) {
   std::lock_guard lock(mutex_);
   messageBoxes_.push_back(request);
-  if (answers_.empty()) return DefaultAnswer(request);
-  MbAnswer answer = answers_.front();
-  answers_.pop_front();
-  return answer;
-}
-
-void HeadlessWindow::QueueAnswer(MbAnswer answer) {
-  std::lock_guard lock(mutex_);
-  answers_.push_back(answer);
+  return DefaultAnswer(request);
 }
 
 std::vector<MessageBoxRequest> HeadlessWindow::MessageBoxes() {
@@ -155,33 +147,9 @@ std::string HeadlessWindow::GetGridCell(int row, int column) {
   return it == grid_.end() ? std::string() : it->second;
 }
 
-std::optional<CounterSettings> HeadlessWindow::ShowSetCount(const CounterSettings& settings) {
-  std::lock_guard lock(mutex_);
-  lastSetCount = settings;
-  if (setCountAnswers_.empty()) return std::nullopt;
-  auto answer = setCountAnswers_.front();
-  setCountAnswers_.pop_front();
-  return answer;
-}
+std::optional<CounterSettings> HeadlessWindow::ShowSetCount(const CounterSettings&) { return std::nullopt; }
 
-std::optional<std::string> HeadlessWindow::ShowEditDialog(std::string_view value, std::string_view address) {
-  std::lock_guard lock(mutex_);
-  lastEdit = {std::string(value), std::string(address)};
-  if (editAnswers_.empty()) return std::nullopt;
-  auto answer = editAnswers_.front();
-  editAnswers_.pop_front();
-  return answer;
-}
-
-void HeadlessWindow::QueueSetCount(std::optional<CounterSettings> answer) {
-  std::lock_guard lock(mutex_);
-  setCountAnswers_.push_back(std::move(answer));
-}
-
-void HeadlessWindow::QueueEdit(std::optional<std::string> answer) {
-  std::lock_guard lock(mutex_);
-  editAnswers_.push_back(std::move(answer));
-}
+std::optional<std::string> HeadlessWindow::ShowEditDialog(std::string_view, std::string_view) { return std::nullopt; }
 
 MbAnswer DefaultAnswer(const MessageBoxRequest& request) {
   const bool second = request.defaultButton == 1;

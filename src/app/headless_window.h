@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -14,9 +13,10 @@ namespace kovra {
 
 // The main window without a screen: every control of the window's control
 // table with its text, check, enabled and visible state, and the combo box
-// entries. Message boxes are recorded and answered from a queue of answers,
-// or with their default button when the queue is empty. Used by kovra-cli
-// and by the tests. An id that is not in the control table throws.
+// entries. Message boxes are recorded and answered with their default
+// button; the two small dialogs are cancelled, as nobody is there to fill
+// them in. Used by kovra-cli and by the tests. An id that is not in the
+// control table throws.
 class HeadlessWindow : public MainWindow {
  public:
   HeadlessWindow();
@@ -49,19 +49,10 @@ class HeadlessWindow : public MainWindow {
   std::optional<CounterSettings> ShowSetCount(const CounterSettings& settings) override;
   std::optional<std::string> ShowEditDialog(std::string_view value, std::string_view address) override;
 
-  // Answers for the next message boxes, in order.
-  void QueueAnswer(MbAnswer answer);
   std::vector<MessageBoxRequest> MessageBoxes();
   // The period each timer was last armed with.
   std::map<int, uint32_t> Timers();
   bool GridReady();
-
-  // What the two dialogs answer next (nullopt = Cancel; Cancel when none is
-  // queued), and what they were last opened with.
-  void QueueSetCount(std::optional<CounterSettings> answer);
-  void QueueEdit(std::optional<std::string> answer);
-  std::optional<CounterSettings> lastSetCount;
-  std::optional<std::pair<std::string, std::string>> lastEdit;
 
  private:
   struct Control {
@@ -77,13 +68,10 @@ class HeadlessWindow : public MainWindow {
 
   std::mutex mutex_;
   std::map<int, Control> controls_;
-  std::deque<MbAnswer> answers_;
   std::vector<MessageBoxRequest> messageBoxes_;
   std::map<int, uint32_t> timers_;
   bool gridReady_ = false;
   std::map<std::pair<int, int>, std::string> grid_;
-  std::deque<std::optional<CounterSettings>> setCountAnswers_;
-  std::deque<std::optional<std::string>> editAnswers_;
 };
 
 // The answer a message box gives when its default button is pressed.

@@ -33,8 +33,14 @@ size_t WriteBytes(AppContext& ctx, const uint8_t* data, size_t count) {
       ReportInvalidPort(ctx);
       return written;
     }
-    const size_t n = ctx.port.Write(data + written, chunk);
-    if (n == 0) {
+    const SerialTransfer sent = ctx.port.Write(data + written, chunk);
+    written += sent.count;
+    // A failed port moves nothing more, however often it is asked.
+    if (sent.failed) {
+      ctx.state.linkError = 1;
+      return written;
+    }
+    if (sent.count == 0) {
       if (++stalled >= kMaxStalledWrites) {
         ctx.state.linkError = 1;
         return written;
@@ -42,7 +48,6 @@ size_t WriteBytes(AppContext& ctx, const uint8_t* data, size_t count) {
       continue;
     }
     stalled = 0;
-    written += n;
   }
   return written;
 }
@@ -55,21 +60,30 @@ size_t ReadBytes(AppContext& ctx, uint8_t* data, size_t count) {
       ReportInvalidPort(ctx);
       return read;
     }
-    const size_t n = ctx.port.Read(data + read, chunk);
-    if (n == 0) {
+    const SerialTransfer got = ctx.port.Read(data + read, chunk);
+    read += got.count;
+    if (got.failed || got.count == 0) {
       ctx.state.linkError = 1;
       return read;
     }
-    read += n;
   }
   return read;
 }
 
 void ReadAnswer(AppContext& ctx, uint8_t* buffer, size_t size, size_t count, uint32_t tries) {
   std::memset(buffer, 0, size);
-  bool got = false;
-  for (uint32_t i = 0; i < tries && !got; ++i) got = ctx.port.Read(buffer, 1) == 1;
-  if (!got) {
+  // The tries are for a programmer still at work; a failed port ends the
+  // answer at once, as a lost link, with none of it taken.
+  const auto lost = [&] {
+    std::memset(buffer, 0, size);
+    ctx.state.linkError = 1;
+  };
+  SerialTransfer first;
+  for (uint32_t i = 0; i < tries && first.count == 0; ++i) {
+    first = ctx.port.Read(buffer, 1);
+    if (first.failed) return lost();
+  }
+  if (first.count == 0) {
     ctx.state.linkError = 1;
     return;
   }
@@ -79,9 +93,10 @@ void ReadAnswer(AppContext& ctx, uint8_t* buffer, size_t size, size_t count, uin
   // behind would fail this answer and spoil the next.
   const size_t want = std::min(count, size);
   for (size_t have = 1; have < want;) {
-    const size_t n = ctx.port.Read(buffer + have, want - have);
-    if (n == 0) break;
-    have += n;
+    const SerialTransfer rest = ctx.port.Read(buffer + have, want - have);
+    if (rest.failed) return lost();
+    if (rest.count == 0) break;
+    have += rest.count;
   }
 }
 

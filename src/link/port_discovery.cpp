@@ -38,12 +38,17 @@ bool IsPortPresent(AppContext& ctx) {
 bool OpenPort(AppContext& ctx, const std::string& name) {
   ctx.port.Close();
   if (!ctx.port.Open(name)) return false;
-  ctx.port.SetQueues(sizes::kPortQueue, sizes::kPortQueue);
-  ctx.port.SetTimeouts({.readInterval = kReadIntervalMs,
-                        .readMultiplier = kReadPerByteMs,
-                        .readConstant = kReadConstantMs,
-                        .writeMultiplier = kWritePerByteMs,
-                        .writeConstant = kWriteConstantMs});
+  // Without its time-outs a read could wait for ever: a port that refuses
+  // them is one that does not open.
+  if (!ctx.port.SetQueues(sizes::kPortQueue, sizes::kPortQueue) ||
+      !ctx.port.SetTimeouts({.readInterval = kReadIntervalMs,
+                             .readMultiplier = kReadPerByteMs,
+                             .readConstant = kReadConstantMs,
+                             .writeMultiplier = kWritePerByteMs,
+                             .writeConstant = kWriteConstantMs})) {
+    ctx.port.Close();
+    return false;
+  }
   ctx.state.requestFrame.Fill(0x55);
   BuildRequestFrame(ctx);
   ctx.state.operationCode() = kConnectProbe;
@@ -62,7 +67,12 @@ bool ConfigurePort(AppContext& ctx) {
                               .stopBits = StopBits::kOne,
                               .parityCheck = true,
                               .abortOnError = false};
-  ctx.port.Configure(ctx.state.serialSettings);
+  // A line left half set up would garble every byte; the port is given up
+  // instead, and the next connect opens it afresh.
+  if (!ctx.port.Configure(ctx.state.serialSettings)) {
+    ctx.port.Close();
+    return false;
+  }
   return true;
 }
 

@@ -41,7 +41,8 @@ bool WaitDsrOff(AppContext& ctx, uint32_t polls);
 size_t WriteBytes(AppContext& ctx, const uint8_t* data, size_t count);
 size_t ReadBytes(AppContext& ctx, uint8_t* data, size_t count);
 // Zeroes size bytes, waits up to `tries` reads for the first byte, then
-// reads the rest of `count` in one go; missing bytes stay 0.
+// reads the rest of `count` in one go; missing bytes stay 0. A failed read
+// ends it at once: linkError set, every byte 0.
 void ReadAnswer(AppContext& ctx, uint8_t* buffer, size_t size, size_t count, uint32_t tries);
 
 // The request frame and the connection check before every command.

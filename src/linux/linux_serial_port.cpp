@@ -46,9 +46,12 @@ Deadline Earlier(Deadline a, Deadline b) {
   return std::min(*a, *b);
 }
 
-// Waits until the port is ready for `events`. False when `end` passes
-// first, and when the port reports only a hang-up or an error.
-bool WaitReady(int fd, short events, Deadline end) {
+// How a wait on the port ended.
+enum class Wait { kDone, kTimedOut, kFailed };
+
+// Waits until the port is ready for `events`, until `end` at the most.
+// Failed when the port reports only a hang-up or an error.
+Wait WaitReady(int fd, short events, Deadline end) {
   for (;;) {
     int waitMs = -1;
     if (end) {
@@ -60,23 +63,23 @@ bool WaitReady(int fd, short events, Deadline end) {
     }
     pollfd p{fd, events, 0};
     const int ready = poll(&p, 1, waitMs);
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready > 0) return (p.revents & events) != 0;
-    if (ready == 0 && waitMs == 0) return false;
+    if (ready < 0 && errno != EINTR) return Wait::kFailed;
+    if (ready > 0) return (p.revents & events) != 0 ? Wait::kDone : Wait::kFailed;
+    if (ready == 0 && waitMs == 0) return Wait::kTimedOut;
   }
 }
 
 // Waits until the tty's output queue has gone out, until `end` at the most:
-// it sleeps the line time of what is queued, then looks again. False when
-// time ran out first, or the queue cannot be read (the device is gone).
-bool WaitDrained(int fd, Deadline end, Clock::duration byteTime) {
+// it sleeps the line time of what is queued, then looks again. Failed when
+// the queue cannot be read (the device is gone).
+Wait WaitDrained(int fd, Deadline end, Clock::duration byteTime) {
   constexpr auto kLeastSleep = std::chrono::microseconds(100);
   for (;;) {
     int queued = 0;
-    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return false;
-    if (queued == 0) return true;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0) return Wait::kFailed;
+    if (queued == 0) return Wait::kDone;
     const auto now = Clock::now();
-    if (end && now >= *end) return false;
+    if (end && now >= *end) return Wait::kTimedOut;
     Clock::duration sleep = std::max<Clock::duration>(byteTime * queued, kLeastSleep);
     if (end) sleep = std::min(sleep, *end - now);
     std::this_thread::sleep_for(sleep);
@@ -147,6 +150,15 @@ bool ToTermios(const SerialSettings& s, termios& t) {
   return cfsetispeed(&t, *speed) == 0 && cfsetospeed(&t, *speed) == 0;
 }
 
+// Whether the tty holds the line `wanted`, but for the parity bit, which a
+// pseudo-terminal drops.
+bool Holds(int fd, const termios& wanted) {
+  termios now{};
+  return tcgetattr(fd, &now) == 0 && now.c_iflag == wanted.c_iflag && now.c_oflag == wanted.c_oflag &&
+         now.c_lflag == wanted.c_lflag && (now.c_cflag & ~PARENB) == (wanted.c_cflag & ~PARENB) &&
+         now.c_cc[VMIN] == wanted.c_cc[VMIN] && now.c_cc[VTIME] == wanted.c_cc[VTIME];
+}
+
 std::string Reason(int error) {
   if (error == ENOENT) return "no such file";
   if (error == EACCES) return "permission denied";
@@ -191,10 +203,13 @@ bool LinuxSerialPort::SetTimeouts(const SerialTimeouts& timeouts) {
 bool LinuxSerialPort::Purge() { return tcflush(fd_, TCIOFLUSH) == 0; }
 
 bool LinuxSerialPort::Configure(const SerialSettings& settings) {
-  // What the settings do not name keeps its current value. A pseudo-terminal
-  // takes the settings but keeps no parity, so nothing is read back.
+  // What the settings do not name keeps its current value.
   termios t{};
-  if (tcgetattr(fd_, &t) != 0 || !ToTermios(settings, t) || tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+  if (tcgetattr(fd_, &t) != 0 || !ToTermios(settings, t)) return false;
+  // A tty refuses a change of which it keeps nothing (EINVAL): so does a
+  // pseudo-terminal, which keeps no parity bit, asked for its line again.
+  // What it holds is then the line.
+  if (tcsetattr(fd_, TCSANOW, &t) != 0 && !(errno == EINVAL && Holds(fd_, t))) return false;
   // A start bit, the data bits, the parity bit, the stop bits.
   const uint32_t bits = 1 + static_cast<uint32_t>(settings.dataBits) + (settings.parity == Parity::kNone ? 0 : 1) +
                         (settings.stopBits == StopBits::kTwo ? 2 : 1);
@@ -219,46 +234,53 @@ bool LinuxSerialPort::ArmTransmitEmpty() { return IsOpen(); }
 
 // tcdrain() has no time-out; the output queue is watched instead.
 bool LinuxSerialPort::WaitTransmitEmpty(uint32_t timeoutMs) {
-  return WaitDrained(fd_, Clock::now() + std::chrono::milliseconds(timeoutMs), byteTime_);
+  return WaitDrained(fd_, Clock::now() + std::chrono::milliseconds(timeoutMs), byteTime_) == Wait::kDone;
 }
 
-size_t LinuxSerialPort::Write(const uint8_t* data, size_t count) {
-  if (!IsOpen()) return 0;
+SerialTransfer LinuxSerialPort::Write(const uint8_t* data, size_t count) {
+  if (!IsOpen()) return {.failed = true};
   const Deadline end = TotalDeadline(timeouts_.writeConstant, timeouts_.writeMultiplier, count);
-  size_t written = 0;
-  while (written < count) {
-    const ssize_t n = write(fd_, data + written, count - written);
+  SerialTransfer done;
+  while (done.count < count) {
+    const ssize_t n = write(fd_, data + done.count, count - done.count);
     if (n > 0) {
-      written += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
+      done.count += static_cast<size_t>(n);
       continue;
-    } else if (n == 0 || errno != EAGAIN || !WaitReady(fd_, POLLOUT, end)) {
-      // Out of time, or EIO from a device that is gone.
-      break;
     }
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    // EIO from a device that is gone.
+    if (errno != EAGAIN) return {done.count, true};
+    const Wait wait = WaitReady(fd_, POLLOUT, end);
+    if (wait == Wait::kFailed) return {done.count, true};
+    if (wait == Wait::kTimedOut) break;
   }
   // The protocol paces the line by time (a download's page pause, the DSR
   // polls after it): a write ends when its bytes have gone out, as the
   // Windows port's does, not when the kernel has queued them. Past the
   // time-out they still go, late.
-  if (written > 0) WaitDrained(fd_, end, byteTime_);
-  return written;
+  if (done.count > 0) done.failed = WaitDrained(fd_, end, byteTime_) == Wait::kFailed;
+  return done;
 }
 
-size_t LinuxSerialPort::Read(uint8_t* data, size_t count) {
-  if (!IsOpen()) return 0;
+SerialTransfer LinuxSerialPort::Read(uint8_t* data, size_t count) {
+  if (!IsOpen()) return {.failed = true};
   const Deadline total = TotalDeadline(timeouts_.readConstant, timeouts_.readMultiplier, count);
   Deadline gap;
-  size_t got = 0;
-  while (got < count && WaitReady(fd_, POLLIN, Earlier(total, gap))) {
-    const ssize_t n = read(fd_, data + got, count - got);
+  SerialTransfer done;
+  while (done.count < count) {
+    const Wait wait = WaitReady(fd_, POLLIN, Earlier(total, gap));
+    if (wait == Wait::kTimedOut) break;
+    if (wait == Wait::kFailed) return {done.count, true};
+    const ssize_t n = read(fd_, data + done.count, count - done.count);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    // Readable yet nothing to read, or EIO: the device is gone.
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
+    // Readable yet nothing to read (a hung-up tty's end of file), or EIO:
+    // the device is gone.
+    if (n <= 0) return {done.count, true};
+    done.count += static_cast<size_t>(n);
     if (timeouts_.readInterval != 0) gap = Clock::now() + std::chrono::milliseconds(timeouts_.readInterval);
   }
-  return got;
+  return done;
 }
 
 std::optional<std::string> SerialPortProblem(const std::string& path) {

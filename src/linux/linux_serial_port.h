@@ -35,8 +35,8 @@ class LinuxSerialPort : public SerialPort {
   bool GetModemStatus(uint32_t& modemStatus) override;
   bool ArmTransmitEmpty() override;
   bool WaitTransmitEmpty(uint32_t timeoutMs) override;
-  size_t Write(const uint8_t* data, size_t count) override;
-  size_t Read(uint8_t* data, size_t count) override;
+  SerialTransfer Write(const uint8_t* data, size_t count) override;
+  SerialTransfer Read(uint8_t* data, size_t count) override;
 
  private:
   int fd_ = -1;

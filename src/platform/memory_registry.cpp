@@ -28,7 +28,6 @@ std::optional<std::string> MemoryRegistry::ReadString(Hive hive, std::string_vie
 
 bool MemoryRegistry::WriteString(Hive hive, std::string_view key, std::string_view name, std::string_view value) {
   std::lock_guard lock(mutex_);
-  if (readOnly_.count(hive) != 0) return false;
   keys_.insert({hive, Fold(key)});
   values_[{hive, Fold(key), Fold(name)}] = std::string(value);
   return true;
@@ -37,15 +36,6 @@ bool MemoryRegistry::WriteString(Hive hive, std::string_view key, std::string_vi
 void MemoryRegistry::DeleteValue(Hive hive, std::string_view key, std::string_view name) {
   std::lock_guard lock(mutex_);
   values_.erase({hive, Fold(key), Fold(name)});
-}
-
-void MemoryRegistry::SetReadOnly(Hive hive, bool readOnly) {
-  std::lock_guard lock(mutex_);
-  if (readOnly) {
-    readOnly_.insert(hive);
-  } else {
-    readOnly_.erase(hive);
-  }
 }
 
 }  // namespace kovra

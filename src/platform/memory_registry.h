@@ -19,15 +19,11 @@ class MemoryRegistry : public Registry {
   bool WriteString(Hive hive, std::string_view key, std::string_view name, std::string_view value) override;
 
   void DeleteValue(Hive hive, std::string_view key, std::string_view name);
-  // Makes later writes to the hive fail, like a key without write rights
-  // (a standard user and HKEY_LOCAL_MACHINE).
-  void SetReadOnly(Hive hive, bool readOnly);
 
  private:
   std::mutex mutex_;
   std::set<std::pair<Hive, std::string>> keys_;
   std::map<std::tuple<Hive, std::string, std::string>, std::string> values_;
-  std::set<Hive> readOnly_;
 };
 
 }  // namespace kovra

@@ -17,8 +17,8 @@ class NoSerialPort : public SerialPort {
   bool GetModemStatus(uint32_t&) override { return false; }
   bool ArmTransmitEmpty() override { return false; }
   bool WaitTransmitEmpty(uint32_t) override { return false; }
-  size_t Write(const uint8_t*, size_t) override { return 0; }
-  size_t Read(uint8_t*, size_t) override { return 0; }
+  SerialTransfer Write(const uint8_t*, size_t) override { return {.failed = true}; }
+  SerialTransfer Read(uint8_t*, size_t) override { return {.failed = true}; }
 };
 
 }  // namespace kovra

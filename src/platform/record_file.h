@@ -5,7 +5,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -38,7 +37,6 @@ class MemoryRecordFile : public RecordFile {
  public:
   bool Append(const std::string& path, std::string_view header, std::string_view rows) override {
     std::lock_guard lock(mutex_);
-    if (refused_.count(path)) return false;
     std::string& file = files_[path];
     file += *RecordLead(header, file.size(), [&file](uint64_t offset, size_t count) {
       return file.substr(static_cast<size_t>(offset), count);
@@ -46,24 +44,15 @@ class MemoryRecordFile : public RecordFile {
     file += rows;
     return true;
   }
-  bool CanAppend(const std::string& path) override {
-    std::lock_guard lock(mutex_);
-    return refused_.count(path) == 0;
-  }
+  bool CanAppend(const std::string&) override { return true; }
   std::string Contents(const std::string& path) {
     std::lock_guard lock(mutex_);
     return files_[path];
-  }
-  // A file that cannot be written, as on a full disk or a read-only share.
-  void Refuse(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    refused_.insert(path);
   }
 
  private:
   std::mutex mutex_;
   std::map<std::string, std::string> files_;
-  std::set<std::string> refused_;
 };
 
 }  // namespace kovra

@@ -7,13 +7,39 @@
 namespace kovra::win32 {
 namespace {
 
-// BuildCommDCB's form, such as "baud=38400 parity=S data=8 stop=1".
-std::wstring SettingsText(const SerialSettings& settings) {
-  static constexpr wchar_t kParities[] = L"NOEMS";
-  return L"baud=" + std::to_wstring(static_cast<uint32_t>(settings.baud)) + L" parity=" +
-         kParities[static_cast<int>(settings.parity)] + L" data=" +
-         std::to_wstring(static_cast<int>(settings.dataBits)) + L" stop=" +
-         (settings.stopBits == StopBits::kOne ? L"1" : L"2");
+// The settings in a DCB, every field that shapes the line set: a field
+// left as the driver or the last program had it (a handshake, XON/XOFF,
+// bytes replaced or dropped) would change what the programmer gets, or
+// hold the host's bytes back.
+void ToDcb(const SerialSettings& s, DCB& dcb) {
+  static constexpr BYTE kParities[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+  dcb.BaudRate = static_cast<DWORD>(s.baud);
+  dcb.ByteSize = static_cast<BYTE>(s.dataBits);
+  dcb.Parity = kParities[static_cast<int>(s.parity)];
+  dcb.StopBits = s.stopBits == StopBits::kOne ? ONESTOPBIT : TWOSTOPBITS;
+  dcb.fParity = s.parityCheck ? TRUE : FALSE;
+  dcb.fAbortOnError = s.abortOnError ? TRUE : FALSE;
+  // The only mode the system has.
+  dcb.fBinary = TRUE;
+  // No handshake: the programmer tells busy on DSR, which the link polls;
+  // DTR and RTS are simply held on.
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fTXContinueOnXoff = FALSE;
+  // Every byte as it came: no parity-error byte replaced, no 0 dropped.
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+}
+
+// A serial driver ends a call at its time-out with success, or with one of
+// these.
+bool TimedOut(DWORD error) {
+  return error == ERROR_SEM_TIMEOUT || error == ERROR_COUNTER_TIMEOUT || error == ERROR_TIMEOUT;
 }
 
 }  // namespace
@@ -69,14 +95,20 @@ bool Win32SerialPort::Purge() {
 }
 
 bool Win32SerialPort::Configure(const SerialSettings& settings) {
-  // The DCB keeps what earlier configurations left in it; the settings text
-  // changes only the fields it names.
-  dcb_.DCBlength = sizeof dcb_;
-  dcb_.fParity = settings.parityCheck ? 1 : 0;
-  dcb_.fAbortOnError = settings.abortOnError ? 1 : 0;
-  const std::wstring text = SettingsText(settings);
-  if (!BuildCommDCBW(text.c_str(), &dcb_)) return false;
-  return SetCommState(handle_, &dcb_) != 0;
+  // From the driver's own state: the characters and limits no setting
+  // names keep their values.
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(handle_, &dcb)) return false;
+  ToDcb(settings, dcb);
+  if (SetCommState(handle_, &dcb)) return true;
+  // Under Wine a pseudo-terminal, which keeps no parity bit, refuses the
+  // line it already holds, as a change that changes nothing; after another
+  // line it takes it. A port that truly refuses the line refuses it again.
+  DCB other = dcb;
+  other.Parity = NOPARITY;
+  other.fParity = FALSE;
+  return SetCommState(handle_, &other) && SetCommState(handle_, &dcb);
 }
 
 bool Win32SerialPort::GetModemStatus(uint32_t& modemStatus) {
@@ -123,23 +155,24 @@ bool Win32SerialPort::WaitTransmitEmpty(uint32_t timeoutMs) {
 }
 
 template <typename Start>
-DWORD Win32SerialPort::Complete(Start start) {
+SerialTransfer Win32SerialPort::Complete(Start start) {
+  if (!IsOpen()) return {.failed = true};
   OVERLAPPED io{};
   io.hEvent = ioEvent_;
   ResetEvent(ioEvent_);
-  if (!start(&io) && GetLastError() != ERROR_IO_PENDING) return 0;
+  if (!start(&io) && GetLastError() != ERROR_IO_PENDING) return {.failed = !TimedOut(GetLastError())};
   // The port's time-outs end the call; this waits for that end.
   DWORD moved = 0;
-  GetOverlappedResult(handle_, &io, &moved, TRUE);
-  return moved;
+  const bool done = GetOverlappedResult(handle_, &io, &moved, TRUE) != 0;
+  return {moved, !done && !TimedOut(GetLastError())};
 }
 
-size_t Win32SerialPort::Write(const uint8_t* data, size_t count) {
+SerialTransfer Win32SerialPort::Write(const uint8_t* data, size_t count) {
   return Complete(
       [&](OVERLAPPED* io) { return WriteFile(handle_, data, static_cast<DWORD>(count), nullptr, io) != 0; });
 }
 
-size_t Win32SerialPort::Read(uint8_t* data, size_t count) {
+SerialTransfer Win32SerialPort::Read(uint8_t* data, size_t count) {
   return Complete([&](OVERLAPPED* io) { return ReadFile(handle_, data, static_cast<DWORD>(count), nullptr, io) != 0; });
 }
 

@@ -25,16 +25,15 @@ class Win32SerialPort : public SerialPort {
   bool GetModemStatus(uint32_t& modemStatus) override;
   bool ArmTransmitEmpty() override;
   bool WaitTransmitEmpty(uint32_t timeoutMs) override;
-  size_t Write(const uint8_t* data, size_t count) override;
-  size_t Read(uint8_t* data, size_t count) override;
+  SerialTransfer Write(const uint8_t* data, size_t count) override;
+  SerialTransfer Read(uint8_t* data, size_t count) override;
 
  private:
   // Starts an overlapped call through `start` and waits for its end.
   template <typename Start>
-  DWORD Complete(Start start);
+  SerialTransfer Complete(Start start);
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
-  DCB dcb_{};
   HANDLE ioEvent_;
   HANDLE commEvent_;
   // The comm-event wait's record outlives a wait that had to be cancelled,

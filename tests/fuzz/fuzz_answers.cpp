@@ -15,11 +15,11 @@ class FuzzPort : public kovra::NoSerialPort {
  public:
   FuzzPort(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   bool IsOpen() const override { return true; }
-  size_t Read(uint8_t* out, size_t count) override {
+  kovra::SerialTransfer Read(uint8_t* out, size_t count) override {
     const size_t n = std::min(count, size_ - taken_);
     std::memcpy(out, data_ + taken_, n);
     taken_ += n;
-    return n;
+    return {n};
   }
   // What the reader consumed, from the first byte.
   bool Began(const char* word) const {

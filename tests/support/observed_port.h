@@ -29,11 +29,11 @@ class ObservedPort : public SerialPort {
   bool GetModemStatus(uint32_t& status) override { return inner_.GetModemStatus(status); }
   bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
   bool WaitTransmitEmpty(uint32_t timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
-  size_t Read(uint8_t* data, size_t count) override {
+  SerialTransfer Read(uint8_t* data, size_t count) override {
     if (onRead) onRead();
     return inner_.Read(data, count);
   }
-  size_t Write(const uint8_t* data, size_t count) override {
+  SerialTransfer Write(const uint8_t* data, size_t count) override {
     const bool frame = count == kRequestFrameSize && std::string_view(reinterpret_cast<const char*>(data), 4) == "STAR";
     if (frame && onFrame) onFrame(data[RequestFrame::kCode]);
     if (!frame && onWrite) onWrite(data, count);

@@ -85,14 +85,14 @@ class RawHost {
     port_.WaitTransmitEmpty(1000);
   }
 
-  size_t Write(const std::vector<uint8_t>& bytes) { return port_.Write(bytes.data(), bytes.size()); }
+  size_t Write(const std::vector<uint8_t>& bytes) { return port_.Write(bytes.data(), bytes.size()).count; }
 
   // Reads of at most 16 bytes until `count` came or one read brought none.
   std::vector<uint8_t> ReadBytes(size_t count) {
     std::vector<uint8_t> out(count);
     size_t got = 0;
     while (got < count) {
-      const size_t n = port_.Read(out.data() + got, std::min<size_t>(16, count - got));
+      const size_t n = port_.Read(out.data() + got, std::min<size_t>(16, count - got)).count;
       if (n == 0) break;
       got += n;
     }
@@ -105,12 +105,12 @@ class RawHost {
   std::vector<uint8_t> Answer(size_t count, int tries) {
     uint8_t first = 0;
     int i = 0;
-    while (i < tries && port_.Read(&first, 1) == 0) ++i;
+    while (i < tries && port_.Read(&first, 1).count == 0) ++i;
     if (i == tries) return {};
     std::vector<uint8_t> out(count);
     out[0] = first;
     size_t got = 1;
-    if (count > 1) got += port_.Read(out.data() + 1, count - 1);
+    if (count > 1) got += port_.Read(out.data() + 1, count - 1).count;
     out.resize(got);
     return out;
   }

@@ -147,6 +147,7 @@ class SimBridge {
 // bridges attached to it by their COM name (with or without "\\.\" in
 // front, any case) and, optionally, ordinary ports with nothing behind them.
 // Every wait moves the shared clock; reads follow the COMMTIMEOUTS rules.
+// Once its bridge is gone, reads and writes fail, as a dead handle's do.
 class SimSerialPort : public SerialPort {
  public:
   struct Counters {
@@ -250,8 +251,9 @@ class SimSerialPort : public SerialPort {
     return comes && Alive();
   }
 
-  size_t Write(const uint8_t* data, size_t count) override {
-    if (!Alive() || count == 0) return 0;
+  SerialTransfer Write(const uint8_t* data, size_t count) override {
+    if (!Alive()) return {.failed = true};
+    if (count == 0) return {};
     ++counters_.writes;
     const uint64_t now = clock_.NowUs();
     sim::Programmer* p = Device();
@@ -270,7 +272,7 @@ class SimSerialPort : public SerialPort {
     while (n > 0 && taken(n - 1) > deadline) --n;
     if (n == 0) {
       WaitUntil(deadline);
-      return 0;
+      return {.failed = !Alive()};
     }
     if (p != nullptr) {
       p->HostWrite(data, n, now);
@@ -278,11 +280,12 @@ class SimSerialPort : public SerialPort {
       plainLineFree_ = lineStart + WireUs(n);
     }
     WaitUntil(taken(n - 1));
-    return Alive() ? n : 0;
+    return {n, !Alive()};
   }
 
-  size_t Read(uint8_t* data, size_t count) override {
-    if (!Alive() || count == 0) return 0;
+  SerialTransfer Read(uint8_t* data, size_t count) override {
+    if (!Alive()) return {.failed = true};
+    if (count == 0) return {};
     ++counters_.reads;
     constexpr uint32_t kMaxDword = UINT32_MAX;
     const SerialTimeouts t = timeouts_;
@@ -324,7 +327,7 @@ class SimSerialPort : public SerialPort {
       if (bound == kForever) break;  // nothing can ever come: no endless wait in a test
       clock_.AdvanceToUs(bound);
     }
-    return Alive() ? got : 0;
+    return {got, !Alive()};
   }
 
  private:

@@ -16,7 +16,9 @@
 #include "ops/run_operation.h"
 #include "platform/memory_registry.h"
 #include "support/sample_files.h"
+#include "support/scripted_window.h"
 #include "support/sim_serial_port.h"
+#include "support/store_doubles.h"
 #include "support/test_context.h"
 #include "support/virtual_clock.h"
 
@@ -64,8 +66,8 @@ struct SimWorld {
 
   TempDir dir;
   AppState state;
-  HeadlessWindow window;
-  MemoryRegistry registry;
+  ScriptedWindow window;
+  LockableRegistry registry;
   VirtualClock clock;
   RecordingSound sound;
   ScriptedDialogs dialogs;
@@ -73,7 +75,7 @@ struct SimWorld {
   RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  MemoryRecordFile records;
+  RefusingRecordFile records;
   AppContext ctx{state, window, registry, clock, sound, dialogs, rig.port, portMap, worker, programFolder, records};
 };
 

@@ -12,6 +12,8 @@
 #include "link/registry_port_map.h"
 #include "platform/memory_registry.h"
 #include "platform/no_serial_port.h"
+#include "support/scripted_window.h"
+#include "support/store_doubles.h"
 #include "support/virtual_clock.h"
 
 namespace kovra::test {
@@ -52,8 +54,8 @@ class ScriptedDialogs : public FileDialogs {
 // A fresh application world for one test.
 struct TestWorld {
   AppState state;
-  HeadlessWindow window;
-  MemoryRegistry registry;
+  ScriptedWindow window;
+  LockableRegistry registry;
   VirtualClock clock;
   RecordingSound sound;
   ScriptedDialogs dialogs;
@@ -61,7 +63,7 @@ struct TestWorld {
   RegistryPortMap portMap{registry};
   LinkWorker worker;
   FixedProgramFolder programFolder;
-  MemoryRecordFile records;
+  RefusingRecordFile records;
   AppContext ctx{state, window, registry, clock, sound, dialogs, port, portMap, worker, programFolder, records};
 };
 

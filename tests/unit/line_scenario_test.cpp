@@ -113,7 +113,7 @@ struct Line {
   TempDir dir;
   std::list<Bench> benches;
   Job job;
-  MemoryRecordFile records;
+  RefusingRecordFile records;
   std::mutex mutex;
   std::vector<std::string> results;
   std::deque<bool> goAheads;

@@ -22,11 +22,11 @@ class ScriptedPort : public NoSerialPort {
     for (uint8_t b : bytes) arrivals_.push_back({ms, b});
   }
   bool IsOpen() const override { return true; }
-  size_t Write(const uint8_t*, size_t count) override {
+  SerialTransfer Write(const uint8_t*, size_t count) override {
     writes.push_back(count);
-    return count;
+    return {count};
   }
-  size_t Read(uint8_t* data, size_t count) override {
+  SerialTransfer Read(uint8_t* data, size_t count) override {
     reads.push_back(count);
     const uint64_t deadline = clock_.NowMs() + 50 + 2 * count;
     size_t got = 0;
@@ -39,7 +39,7 @@ class ScriptedPort : public NoSerialPort {
       arrivals_.pop_front();
     }
     if (got == 0) clock_.SleepMs(static_cast<uint32_t>(deadline - clock_.NowMs()));
-    return got;
+    return {got};
   }
   std::vector<size_t> writes, reads;
 

@@ -6,6 +6,7 @@
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/run_operation.h"
+#include "support/observed_port.h"
 #include "support/sim_world.h"
 
 namespace kovra {
@@ -67,6 +68,73 @@ TEST(Connect, NoBridgeSaysSoUnlessQuiet) {
   w.Tick();
   EXPECT_EQ(w.state.connected, 1);
   EXPECT_EQ(w.Status(), kConnectedCom5);
+}
+
+// A port that refuses its queues, its time-outs or its line is closed and
+// left, as one that does not open: not a byte goes out on it half set up.
+TEST(Connect, APortThatCannotBeSetUpIsNotUsed) {
+  enum class Refused { kQueues, kTimeouts, kLine };
+  struct RefusingPort : test::ObservedPort {
+    RefusingPort(SerialPort& inner, Refused refused) : ObservedPort(inner), refused(refused) {}
+    bool SetQueues(uint32_t in, uint32_t out) override {
+      return refused != Refused::kQueues && ObservedPort::SetQueues(in, out);
+    }
+    bool SetTimeouts(const SerialTimeouts& t) override {
+      return refused != Refused::kTimeouts && ObservedPort::SetTimeouts(t);
+    }
+    bool Configure(const SerialSettings& s) override { return refused != Refused::kLine && ObservedPort::Configure(s); }
+    Refused refused;
+  };
+  for (Refused refused : {Refused::kQueues, Refused::kTimeouts, Refused::kLine}) {
+    SCOPED_TRACE(static_cast<int>(refused));
+    SimWorld w;
+    RefusingPort port(w.rig.port, refused);
+    AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                   port,    w.portMap, w.worker,   w.programFolder, w.records};
+    OnTimerTick(ctx);
+    w.worker.WaitIdle();
+    EXPECT_FALSE(w.rig.port.IsOpen());
+    EXPECT_EQ(w.state.connected, 0);
+    EXPECT_EQ(w.Status(), kTextLinkError);
+    EXPECT_TRUE(w.window.MessageBoxes().empty());
+    EXPECT_TRUE(w.Frames().empty());
+  }
+}
+
+// A read or a write on a port whose bridge is gone fails: the exchange ends
+// at once as a lost link. A read that only times out is tried again.
+TEST(Transfers, AFailedPortEndsTheExchangeAtOnceATimeOutIsTriedAgain) {
+  const struct {
+    const char* what;
+    bool unplugged;
+    bool write;
+    int calls;
+  } cases[] = {
+      {"silent programmer", false, false, 5},
+      {"read, bridge gone", true, false, 1},
+      {"write, bridge gone", true, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimWorld w;
+    w.Tick();
+    ASSERT_EQ(w.state.connected, 1);
+    test::ObservedPort port(w.rig.port);
+    int calls = 0;
+    port.onRead = [&] { ++calls; };
+    port.onWrite = [&](const uint8_t*, size_t) { ++calls; };
+    AppContext ctx{w.state, w.window,  w.registry, w.clock,         w.sound,  w.dialogs,
+                   port,    w.portMap, w.worker,   w.programFolder, w.records};
+    if (c.unplugged) w.rig.bridge.Unplug();
+    uint8_t buffer[8] = {};
+    if (c.write) {
+      WriteBytes(ctx, buffer, sizeof buffer);
+    } else {
+      ReadAnswer(ctx, buffer, sizeof buffer, 2, 5);
+    }
+    EXPECT_EQ(calls, c.calls);
+    EXPECT_EQ(w.state.linkError, 1);
+  }
 }
 
 TEST(Supervision, NoticesAnUnplugOnceAndReconnectsAfterReplug) {

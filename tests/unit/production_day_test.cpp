@@ -277,13 +277,12 @@ class DamagingPort : public test::ObservedPort {
   // damage (the next one is tried).
   std::function<bool(std::vector<uint8_t>& bytes)> damage;
 
-  size_t Write(const uint8_t* data, size_t count) override {
+  SerialTransfer Write(const uint8_t* data, size_t count) override {
     if (!damage) return ObservedPort::Write(data, count);
     std::vector<uint8_t> bytes(data, data + count);
     if (!damage(bytes)) return ObservedPort::Write(data, count);
     damage = nullptr;
-    ObservedPort::Write(bytes.data(), bytes.size());
-    return count;
+    return ObservedPort::Write(bytes.data(), bytes.size());
   }
 };
 

@@ -178,9 +178,9 @@ TEST_F(SimUnplugTest, RemovesTheMapEntryAndKillsTheHandleUntilReopened) {
   w.rig.bridge.Unplug();
   EXPECT_FALSE(MapEntry());
   EXPECT_TRUE(w.rig.port.IsOpen());
-  EXPECT_EQ(w.host.Write({1, 2, 3}), 0u);
-  uint8_t byte = 0;
-  EXPECT_EQ(w.rig.port.Read(&byte, 1), 0u);
+  uint8_t bytes[3] = {1, 2, 3};
+  EXPECT_EQ(w.rig.port.Write(bytes, 3), (SerialTransfer{.failed = true}));
+  EXPECT_EQ(w.rig.port.Read(bytes, 1), (SerialTransfer{.failed = true}));
   uint32_t status = 0;
   EXPECT_FALSE(w.rig.port.GetModemStatus(status));
   EXPECT_FALSE(w.rig.port.Purge());

@@ -53,7 +53,7 @@ class SimPortTest : public ::testing::Test {
   size_t Read(size_t count, uint64_t& elapsedUs) {
     std::vector<uint8_t> buffer(count);
     const uint64_t start = w.clock.NowUs();
-    const size_t n = w.rig.port.Read(buffer.data(), count);
+    const size_t n = w.rig.port.Read(buffer.data(), count).count;
     elapsedUs = w.clock.NowUs() - start;
     return n;
   }

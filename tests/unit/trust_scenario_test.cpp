@@ -273,8 +273,8 @@ TEST(Trust, DamagedProgressAddressNeverPassesAChip) {
 TEST(Trust, DownloadKeepsStepWithTheLineBehindAKernelQueue) {
   struct QueuedPort : ObservedPort {
     QueuedPort(test::SimRig& rig, bool drains) : ObservedPort(rig.port), rig(rig), drains(drains) {}
-    size_t Write(const uint8_t* data, size_t count) override {
-      const size_t n = ObservedPort::Write(data, count);
+    SerialTransfer Write(const uint8_t* data, size_t count) override {
+      const SerialTransfer n = ObservedPort::Write(data, count);
       if (drains) rig.bridge.clock().AdvanceToUs(rig.programmer.TransmitIdleUs());
       return n;
     }
