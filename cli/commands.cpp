@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <thread>
@@ -161,19 +162,51 @@ class Console {
   size_t drawn_ = 0;
 };
 
-LineOutput ToConsole(Console& console) {
-  return {
-      .result = [&console](const std::string& port, const Result& result) { console.Result(ResultLine(port, result)); },
-      .status = [&console](const std::string& port, const std::string& text) { console.Status(port, text); },
-      .progress = [&console](const std::string& port, const ProgressEvent& event) { console.Progress(port, event); },
-      .message = [&console](const std::string& port, const std::string& caption,
-                            const std::string& text) { console.Message(port, caption, text); },
-      .nextChip =
-          [&console] {
-            console.AskForNextChips();
-            std::string line;
-            return static_cast<bool>(std::getline(std::cin, line));
-          }};
+// The JSON lines of --json: a chip's or a command's result, the operations'
+// progress, a line's summary. Addresses are numbers; absent ones null.
+nlohmann::ordered_json ResultJson(const std::string& port, const Result& result) {
+  const Outcome& outcome = result.outcome;
+  return {{"type", "result"},
+          {"port", port},
+          {"result", result.passed() ? "pass" : "fail"},
+          {"failure", result.passed() ? nullptr : nlohmann::ordered_json(FailureName(outcome.failure))},
+          {"step", outcome.step},
+          {"address", outcome.hasAddress ? nlohmann::ordered_json(outcome.address) : nullptr},
+          {"fault", outcome.fault ? nlohmann::ordered_json(outcome.fault) : nullptr},
+          {"why", outcome.why.empty() ? nullptr : nlohmann::ordered_json(outcome.why)},
+          {"elapsed_s", static_cast<double>(result.elapsedMs) / 1000.0},
+          {"status", result.status}};
+}
+
+nlohmann::ordered_json ProgressJson(const std::string& port, const ProgressEvent& event) {
+  return {{"type", "progress"},   {"port", port},     {"operation", event.operation},     {"address", event.address},
+          {"start", event.start}, {"end", event.end}, {"percent", ProgressPercent(event)}};
+}
+
+// Invalid UTF-8 in a path or a box text is replaced, never a reason to fail.
+std::string JsonLine(const nlohmann::ordered_json& object) {
+  return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+LineOutput ToConsole(Console& console, const Inputs& in) {
+  return {.result =
+              [&console, &in](const std::string& port, const Result& result) {
+                console.Result(in.json ? JsonLine(ResultJson(port, result)) : ResultLine(port, result));
+              },
+          .status = [&console](const std::string& port, const std::string& text) { console.Status(port, text); },
+          .progress =
+              [&console, &in](const std::string& port, const ProgressEvent& event) {
+                if (in.json && in.progress) console.Result(JsonLine(ProgressJson(port, event)));
+                console.Progress(port, event);
+              },
+          .message = [&console](const std::string& port, const std::string& caption,
+                                const std::string& text) { console.Message(port, caption, text); },
+          .nextChip =
+              [&console] {
+                console.AskForNextChips();
+                std::string line;
+                return static_cast<bool>(std::getline(std::cin, line));
+              }};
 }
 
 std::string OnlyPort(const Inputs& in) {
@@ -185,19 +218,22 @@ std::string OnlyPort(const Inputs& in) {
 // One programmer for a single-port command, prepared; throws Refusal.
 struct OnePort {
   OnePort(const Inputs& in, const Job& job)
-      : port(OpenSystemPort(OnlyPort(in))),
+      : json(in.json),
+        port(OpenSystemPort(OnlyPort(in))),
         records(SystemRecordFile()),
         console({port.name}),
-        station(*port.serial, *port.map, clock, *records, StationOutputFor(console, port.name)) {
+        station(*port.serial, *port.map, clock, *records, StationOutputFor(console, port.name, in)) {
     if (auto refused = station.Prepare(port.name, job)) throw Refusal{*refused};
   }
-  static StationOutput StationOutputFor(Console& console, const std::string& name) {
-    return {.status = [&console, name](const std::string& text) { console.Status(name, text); },
-            .progress = [&console, name](const ProgressEvent& event) { console.Progress(name, event); },
-            .message = [&console, name](const std::string& caption,
-                                        const std::string& text) { console.Message(name, caption, text); }};
+  static StationOutput StationOutputFor(Console& console, const std::string& name, const Inputs& in) {
+    const LineOutput line = ToConsole(console, in);
+    return {.status = [line, name](const std::string& text) { line.status(name, text); },
+            .progress = [line, name](const ProgressEvent& event) { line.progress(name, event); },
+            .message = [line, name](const std::string& caption,
+                                    const std::string& text) { line.message(name, caption, text); }};
   }
 
+  bool json;
   SystemPort port;
   SystemClock clock;
   std::unique_ptr<RecordFile> records;
@@ -205,9 +241,17 @@ struct OnePort {
   Station station;
 };
 
-int Finish(OnePort& one, const Result& result) {
+// A single-port command's end: its status line, or its JSON result with
+// what else the command tells.
+int Finish(OnePort& one, const Result& result, const nlohmann::ordered_json& more = nlohmann::ordered_json::object()) {
   one.console.Done();
-  Print("status", result.status);
+  if (one.json) {
+    nlohmann::ordered_json object = ResultJson(one.port.name, result);
+    object.update(more);
+    one.console.Result(JsonLine(object));
+  } else {
+    Print("status", result.status);
+  }
   return result.passed() ? kExitOk : kExitFailed;
 }
 
@@ -223,14 +267,18 @@ int Download(const Inputs& in) {
   if (auto refused = one.station.FileGate()) return Finish(one, *refused);
   bool downloaded = false;
   const Result result = one.station.Ready(&downloaded);
-  one.console.Done();
-  Print("status", result.status);
-  if (!result.passed()) return kExitFailed;
-  Print("download", downloaded ? "done" : "skipped");
-  Print("start", one.station.Text(id::kStartAddress));
-  Print("end", one.station.Text(id::kEndAddress));
-  Print("checksum", one.station.Text(id::kChecksumField));
-  return kExitOk;
+  if (!result.passed()) return Finish(one, result);
+  const std::pair<const char*, std::string> fields[] = {{"download", downloaded ? "done" : "skipped"},
+                                                        {"start", one.station.Text(id::kStartAddress)},
+                                                        {"end", one.station.Text(id::kEndAddress)},
+                                                        {"checksum", one.station.Text(id::kChecksumField)}};
+  nlohmann::ordered_json more = nlohmann::ordered_json::object();
+  for (const auto& [key, value] : fields) more[key] = value;
+  const int status = Finish(one, result, more);
+  if (!in.json) {
+    for (const auto& [key, value] : fields) Print(key, value);
+  }
+  return status;
 }
 
 int Program(const Inputs& in) {
@@ -252,11 +300,18 @@ int Program(const Inputs& in) {
   }
   auto records = SystemRecordFile();
   Console console(names);
-  const LineSummary summary = RunLine(ports, job, in.count, *records, ToConsole(console));
+  const LineSummary summary = RunLine(ports, job, in.count, *records, ToConsole(console, in));
   console.Done();
   if (summary.refused) throw Refusal{*summary.refused};
-  Print("passed", std::to_string(summary.passed));
-  Print("failed", std::to_string(summary.failed));
+  if (in.json) {
+    console.Result(JsonLine({{"type", "summary"},
+                             {"passed", summary.passed},
+                             {"failed", summary.failed},
+                             {"record_failed", summary.recordFailed}}));
+  } else {
+    Print("passed", std::to_string(summary.passed));
+    Print("failed", std::to_string(summary.failed));
+  }
   if (summary.recordFailed)
     std::fprintf(stderr, "error: a record row could not be written to %s\n", job.recordPath.c_str());
   const bool allPassed = summary.failed == 0 && summary.passed > 0 && !summary.recordFailed;
@@ -346,7 +401,12 @@ void DeclareChips(CLI::App& command, Inputs& in) {
 
 void DeclarePorts(CLI::App&, Inputs&) {}
 
+void AddJson(CLI::App& command, Inputs& in) {
+  command.add_flag("--json", in.json, "one JSON object a line on standard output instead of \"key: value\" lines");
+}
+
 void DeclareDownload(CLI::App& command, Inputs& in) {
+  AddJson(command, in);
   AddCodeFile(command, in);
   AddPort(command, in, "the programmer's port");
   AddChips(command, in);
@@ -355,6 +415,9 @@ void DeclareDownload(CLI::App& command, Inputs& in) {
 }
 
 void DeclareProgram(CLI::App& command, Inputs& in) {
+  AddJson(command, in);
+  command.add_flag("--progress", in.progress, "with --json: the operations' progress as JSON lines too")
+      ->needs("--json");
   AddCodeFile(command, in);
   AddPort(command, in, "a programmer's port; several: one programmer each, all at once");
   AddChip(command, in)->required();
@@ -385,6 +448,7 @@ void DeclareProgram(CLI::App& command, Inputs& in) {
 }
 
 void DeclareReadHex(CLI::App& command, Inputs& in) {
+  AddJson(command, in);
   command.add_option("OUT", in.file, "the Intel HEX file to write")->required();
   AddPort(command, in, "the programmer's port");
   AddHex(command, "--start", in.start, 0x7FFF, "the first address (default: 0000)");
@@ -392,6 +456,7 @@ void DeclareReadHex(CLI::App& command, Inputs& in) {
 }
 
 void DeclareOfflineMaster(CLI::App& command, Inputs& in) {
+  AddJson(command, in);
   AddCodeFile(command, in);
   AddPort(command, in, "the programmer's port");
   AddChip(command, in)->required();

@@ -27,6 +27,8 @@ struct Inputs {
   std::optional<uint32_t> expectChecksum;
   std::optional<std::string> record;
   int count = 1;
+  bool json = false;      // one JSON object a line instead of "key: value"
+  bool progress = false;  // with json: the operations' progress too
 };
 
 // kovra-cli with its arguments (UTF-8, the program's name left out); the

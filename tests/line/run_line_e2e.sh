@@ -4,7 +4,7 @@
 #
 #   tests/line/run_line_e2e.sh CHECK KOVRA_CLI KOVRA_SIM
 #
-# CHECK: one (one programmer: chip, memory, record, wire), gang (four at
+# CHECK: one (one programmer: chip, memory, record, wire; the same as JSON), gang (four at
 # once, one chip not blank, one unplugged mid-chip), kill (kovra-cli killed
 # mid-chip leaves whole record rows), refusals (bad input stopped at once,
 # before a byte is sent), trust (48 KiB programmed and configured whole; a
@@ -132,6 +132,25 @@ check_one() {
       $4 == "code.hex" && $5 == sum && $6 == sum && $7 == "blank,program,verify,read-protect" &&
       $8 == "pass" && $10 ~ /^[0-9]+\.[0-9]+$/) { bad = 1 }
     END { exit bad }' || fail "the record row is not right: $rows"
+
+  # The same as JSON lines, read by a JSON parser: a new chip passes; the
+  # programmed one, again, fails as not blank, as the text output says.
+  sim_do ttyA chip otp 0x2000
+  "$cli" program code.hex --port ttyA --chip "$chip" --chips samlist.txt --json --progress >pass.json 2>/dev/null ||
+    fail "program --json exited $?"
+  jq -e -s 'map(select(.type == "result")) == [.[] | select(.type == "result" and .port == "ttyA" and
+      .result == "pass" and .failure == null and .elapsed_s > 0)] and
+    (map(select(.type == "result")) | length) == 1 and
+    (map(select(.type == "summary")) == [{"type": "summary", "passed": 1, "failed": 0, "record_failed": false}]) and
+    (map(select(.type == "progress")) | length > 0 and all(.address <= .end + 1 and .percent <= 100))' \
+    pass.json >/dev/null || fail "the JSON lines of a passed chip are not right: $(cat pass.json | grep -v progress)"
+  "$cli" program code.hex --port ttyA --chip "$chip" --chips samlist.txt >again.out 2>/dev/null
+  "$cli" program code.hex --port ttyA --chip "$chip" --chips samlist.txt --json >again.json 2>/dev/null
+  [ $? -eq 1 ] || fail "program --json on a programmed chip did not exit 1"
+  grep -q '^port: ttyA result: fail status: 芯片不空, 在地址: 00000$' again.out || fail "the text output differs: $(cat again.out)"
+  jq -e -s '.[0] | .type == "result" and .result == "fail" and .failure == "not-blank" and .step == "blank" and
+    .address == 0 and .status == "芯片不空, 在地址: 00000"' again.json >/dev/null ||
+    fail "the JSON result of a chip that is not blank is not right: $(cat again.json)"
 }
 
 # --- four at once, three chips each: ttyC's first chip is not blank; ttyD
