@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # kovra-cli.exe under Wine against kovra-sim as a bridge COM port: program
-# with a record, by the port's name and by auto, then bad ports refused.
+# with a record, by the port's name and by auto, and as JSON lines; then bad
+# ports refused.
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 source scripts/common.sh
@@ -61,6 +62,15 @@ done
 rows=$(record_rows "$work/record.csv") || fail "record.csv is no good record"
 [ "$(echo "$rows" | cut -f2,3,8 | tr '\t\n' ' ;')" = "COM5 KV86C08 pass;COM5 KV86C08 pass;" ] ||
   fail "the record rows are not right: $rows"
+
+# The same chip again, as JSON lines: it is programmed, so not blank.
+cli program "$(winepath -w "$code")" --port COM5 --chip KV86C08 --chips "$(winepath -w data/samlist.txt)" --json
+rc=$?
+[ "$rc" -eq 1 ] || fail "--json: exit status $rc, not 1: $(cat "$work/err")"
+jq -e -s '.[0].type == "result" and .[0].port == "COM5" and .[0].result == "fail" and
+  .[0].failure == "not-blank" and .[0].address == 0 and
+  .[1] == {"type": "summary", "passed": 0, "failed": 1, "record_failed": false}' "$work/out" >/dev/null ||
+  fail "--json: the lines are not right: $(cat "$work/out")"
 
 # Ports the Windows build refuses before a byte is sent.
 frames=$(grep -c 'host >' "$work/wire.log")
