@@ -1,33 +1,34 @@
 #include "base/outcome.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace kovra {
+namespace {
+
+constexpr struct {
+  Failure failure;
+  const char* name;
+} kFailureNames[] = {
+    {Failure::kNone, ""},
+    {Failure::kNotBlank, "not-blank"},
+    {Failure::kVerifyFailed, "verify-failed"},
+    {Failure::kProgramChecksum, "program-checksum"},
+    {Failure::kVoltageFault, "voltage-fault"},
+    {Failure::kSettingFailed, "setting-failed"},
+    {Failure::kMemoryDiffers, "memory-differs"},
+    {Failure::kFileError, "file-error"},
+    {Failure::kLinkLost, "link-lost"},
+    {Failure::kRefused, "refused"},
+    {Failure::kInterrupted, "interrupted"},
+};
+
+}  // namespace
 
 const char* FailureName(Failure failure) {
-  switch (failure) {
-    case Failure::kNone:
-      return "";
-    case Failure::kNotBlank:
-      return "not-blank";
-    case Failure::kVerifyFailed:
-      return "verify-failed";
-    case Failure::kProgramChecksum:
-      return "program-checksum";
-    case Failure::kVoltageFault:
-      return "voltage-fault";
-    case Failure::kSettingFailed:
-      return "setting-failed";
-    case Failure::kMemoryDiffers:
-      return "memory-differs";
-    case Failure::kFileError:
-      return "file-error";
-    case Failure::kLinkLost:
-      return "link-lost";
-    case Failure::kRefused:
-      return "refused";
-    case Failure::kInterrupted:
-      return "interrupted";
-  }
-  return "";
+  const auto* entry = std::find_if(std::begin(kFailureNames), std::end(kFailureNames),
+                                   [failure](const auto& e) { return e.failure == failure; });
+  return entry == std::end(kFailureNames) ? "" : entry->name;
 }
 
 }  // namespace kovra

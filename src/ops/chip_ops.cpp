@@ -37,6 +37,18 @@ bool BeginRangeOperation(AppContext& ctx, uint8_t code, const char* progress, bo
   return ReadAcknowledgement(ctx);
 }
 
+// The programmer's verdict on what it programmed. The window calls any
+// answer but OK a checksum error; as an outcome, silence is a lost link.
+bool ProgrammingVerdict(AppContext& ctx, uint32_t tries) {
+  const Verdict verdict = ReadVerdict(ctx, sizes::kAnswer, tries, false);
+  if (verdict == Verdict::kOk) {
+    SetStatus(ctx, "编程成功");
+    return true;
+  }
+  if (verdict == Verdict::kNo) ctx.state.outcome.Fail(Failure::kProgramChecksum);
+  return false;
+}
+
 struct ChipSetting {
   uint8_t code;
   const char* progress;
@@ -148,14 +160,7 @@ void ProgramFromMemory(AppContext& ctx) {
     SetStatus(ctx, "编程芯片失败! [读取编程信息错误]");
     return;
   }
-  const Verdict verdict = ReadVerdict(ctx, sizes::kAnswer, tries::kProgramVerdict, false);
-  if (verdict == Verdict::kOk) {
-    SetStatus(ctx, "编程成功");
-    return;
-  }
-  // The window says checksum for any other answer; silence is a lost link.
-  if (verdict == Verdict::kNo) s.outcome.Fail(Failure::kProgramChecksum);
-  SetStatus(ctx, "编程芯片失败! [校验和错]");
+  if (!ProgrammingVerdict(ctx, tries::kProgramVerdict)) SetStatus(ctx, "编程芯片失败! [校验和错]");
 }
 
 void ProgramFromImage(AppContext& ctx) {
@@ -179,12 +184,7 @@ void ProgramFromImage(AppContext& ctx) {
     SetStatus(ctx, "编程失败!");
     return;
   }
-  const Verdict verdict = ReadVerdict(ctx, sizes::kAnswer, tries::kStreamVerdict, false);
-  if (verdict == Verdict::kOk) {
-    SetStatus(ctx, "编程成功");
-    return;
-  }
-  if (verdict == Verdict::kNo) s.outcome.Fail(Failure::kProgramChecksum);
+  if (ProgrammingVerdict(ctx, tries::kStreamVerdict)) return;
   ctx.window.ShowMessageBox(
       {"发送数据校验和错误!\n请尝试重新编程\n注意: 烧写时请不要切换当前窗口\n"
        "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
