@@ -112,8 +112,11 @@ class PendingFile {
   bool committed_ = false;
 };
 
-void FailSave(AppContext& ctx) {
+// A block that could not be read is the link's failure; the file's own
+// is a file error.
+void FailSave(AppContext& ctx, bool fileFailed) {
   ctx.state.linkError = 1;
+  if (fileFailed) ctx.state.outcome.Fail(Failure::kFileError);
   ctx.window.SetText(id::kStatusLine, kSaveFailed);
 }
 
@@ -148,7 +151,7 @@ void SaveMemoryAsHex(AppContext& ctx, BlockSource& memorySource) {
   state.linkError = 0;
   state.interruptRequested = 0;
   const std::optional<std::string> chosen = ctx.dialogs.ChooseSaveFile(kSaveHexFilter);
-  if (!chosen) return;
+  if (!chosen) return state.outcome.Refuse("no file chosen");
 
   // Taken once: a file is made from one source, even if the box is
   // clicked while the save runs.
@@ -158,6 +161,7 @@ void SaveMemoryAsHex(AppContext& ctx, BlockSource& memorySource) {
   PendingFile file(Utf8Path(*chosen));
   if (!file.Create()) {
     state.linkError = 1;
+    state.outcome.Fail(Failure::kFileError);
     ctx.window.SetText(id::kStatusLine, kSaveCannotCreate);
     return;
   }
@@ -169,22 +173,23 @@ void SaveMemoryAsHex(AppContext& ctx, BlockSource& memorySource) {
   uint32_t segment = 0;
   for (uint32_t address = state.programStart; address <= last;) {
     if (state.interruptRequested) {
+      state.outcome.Fail(Failure::kInterrupted);
       ctx.window.SetText(id::kStatusLine, kSaveInterrupted);
       return;
     }
     const uint32_t blockEnd = address >> 8 == last >> 8 ? last : address | (kBlockSize - 1);
     ctx.window.SetText(id::kStatusLine, std::string(kSaveProgress) + Hex5(address) + "~" + Hex5(blockEnd));
-    if (!source.ReadBlock(address, blockEnd, block.data()) || state.linkError) return FailSave(ctx);
+    if (!source.ReadBlock(address, blockEnd, block.data()) || state.linkError) return FailSave(ctx, false);
     AppendHexRecords(text, address, std::span(block.data(), blockEnd - address + 1), segment);
     if (text.size() >= kWriteChunk) {
-      if (!file.Write(text)) return FailSave(ctx);
+      if (!file.Write(text)) return FailSave(ctx, true);
       text.clear();
     }
     if (blockEnd == last) break;  // also ends a range that reaches 0xFFFFFFFF
     address = blockEnd + 1;
   }
   if (state.hexEndRecord) AppendRecord(text, 0x01, 0, {});
-  if (!file.Write(text) || !file.Commit()) return FailSave(ctx);
+  if (!file.Write(text) || !file.Commit()) return FailSave(ctx, true);
   ctx.window.SetText(id::kStatusLine, std::string(kSaveDone) + *chosen);
 }
 

@@ -365,6 +365,8 @@ TEST(HexSaveFromMemory, InterruptedOrFailedLeavesTheOlderFile) {
       EXPECT_EQ(w.Status(), "保存文件失败,磁盘空间可能不足或指定的目标文件写保护.");
       EXPECT_EQ(w.state.linkError, 1);
     }
+    // A block that did not arrive is the link's failure, not the file's.
+    EXPECT_STREQ(FailureName(w.state.outcome.failure), interrupt ? "interrupted" : "link-lost");
   }
 }
 
