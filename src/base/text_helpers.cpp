@@ -33,14 +33,13 @@ uint32_t HexToNumber(std::string_view text, int base) {
   return sum;
 }
 
-std::string NumberToText(uint32_t value, int bufferSize, int base, int width) {
+std::string NumberToText(uint32_t value, int base, int width) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string digits;
   do {
     digits.insert(digits.begin(), kDigits[value % static_cast<uint32_t>(base)]);
     value /= static_cast<uint32_t>(base);
   } while (value != 0);
-  if (static_cast<int>(digits.size()) >= bufferSize) return {};
   if (width != kNoPadding && static_cast<int>(digits.size()) < width) {
     digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
   }
@@ -54,9 +53,9 @@ std::string FitDigits(std::string_view text, int n) {
   return std::string(want - text.size(), '0') + std::string(text);
 }
 
-std::string Hex4(uint32_t value) { return NumberToText(value, 16, 16, 4); }
+std::string Hex4(uint32_t value) { return NumberToText(value, 16, 4); }
 
-std::string Decimal(uint32_t value, int width) { return NumberToText(value, 16, 10, width); }
+std::string Decimal(uint32_t value, int width) { return NumberToText(value, 10, width); }
 
 std::string ToUpperAscii(std::string_view text) {
   std::string out(text);

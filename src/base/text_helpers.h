@@ -23,9 +23,8 @@ bool AllCharsIn(std::string_view text, std::string_view set);
 uint32_t HexToNumber(std::string_view text, int base);
 
 // Unsigned digits (upper-case letters), left-padded with '0' to width.
-// Padding never cuts digits. Empty when the digits alone need more than
-// bufferSize - 1 characters.
-std::string NumberToText(uint32_t value, int bufferSize, int base, int width);
+// Padding never cuts digits.
+std::string NumberToText(uint32_t value, int base, int width);
 
 // Exactly n characters: left-padded with '0', or the last n characters.
 // Empty when the text has more than 40 characters.

@@ -290,7 +290,7 @@ void Finish(AppContext& ctx, Outcome outcome, uint32_t loadedEnd) {
   state.codeEnd = state.programEnd;
   ctx.window.SetText(id::kStatusLine, kLoadDone);
   ctx.window.SetText(id::kStartAddress, "0000");
-  ctx.window.SetText(id::kEndAddress, NumberToText(state.programEnd, 16, 16, 4));
+  ctx.window.SetText(id::kEndAddress, NumberToText(state.programEnd, 16, 4));
   ShowImageChecksum(ctx);
 }
 

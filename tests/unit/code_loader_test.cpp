@@ -29,7 +29,7 @@ std::string Rec(uint8_t type, uint16_t address, const Bytes& data) {
   for (uint8_t b : bytes) sum = uint8_t(sum + b);
   bytes.push_back(uint8_t(-sum));
   std::string line = ":";
-  for (uint8_t b : bytes) line += NumberToText(b, 8, 16, 2);
+  for (uint8_t b : bytes) line += NumberToText(b, 16, 2);
   return line + "\n";
 }
 std::string Data(uint16_t address, const Bytes& data) { return Rec(0x00, address, data); }

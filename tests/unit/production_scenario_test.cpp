@@ -82,7 +82,7 @@ TEST_P(ProductionDay, EveryChipHoldsTheCodeWithTheAskedProtections) {
     EXPECT_EQ(d.Status(), "自动编程已成功完成");
     EXPECT_EQ(d.state.linkError, 0);
     EXPECT_EQ(d.state.successCount, chip);
-    EXPECT_EQ(d.window.GetText(id::kSuccessCount), NumberToText(chip, 16, 10, 6));
+    EXPECT_EQ(d.window.GetText(id::kSuccessCount), NumberToText(chip, 10, 6));
     EXPECT_EQ(d.state.busy, 0);
 
     const auto codes = d.Codes();

@@ -30,14 +30,14 @@ TEST(HexToNumber, ReadsEachBaseAndRejectsForeignDigits) {
 }
 
 TEST(NumberToText, PadsWithoutCuttingDigits) {
-  EXPECT_EQ(NumberToText(0, 16, 16, 4), "0000");
-  EXPECT_EQ(NumberToText(0, 16, 16, kNoPadding), "0");
-  EXPECT_EQ(NumberToText(0x12345, 16, 16, 4), "12345");
-  EXPECT_EQ(NumberToText(0xabc, 16, 16, 4), "0ABC");
-  EXPECT_EQ(NumberToText(5, 16, 2, 255), "101");
-  EXPECT_EQ(NumberToText(123, 16, 10, 6), "000123");
-  EXPECT_EQ(NumberToText(0xFFFFFFFF, 8, 16, 4), "");  // eight digits need nine bytes
-  EXPECT_EQ(NumberToText(0xFFFFFFFF, 9, 16, 4), "FFFFFFFF");
+  EXPECT_EQ(NumberToText(0, 16, 4), "0000");
+  EXPECT_EQ(NumberToText(0, 16, kNoPadding), "0");
+  EXPECT_EQ(NumberToText(0x12345, 16, 4), "12345");
+  EXPECT_EQ(NumberToText(0xabc, 16, 4), "0ABC");
+  EXPECT_EQ(NumberToText(5, 2, 255), "101");
+  EXPECT_EQ(NumberToText(123, 10, 6), "000123");
+  EXPECT_EQ(NumberToText(0xFFFFFFFF, 16, 4), "FFFFFFFF");
+  EXPECT_EQ(NumberToText(0xFFFFFFFF, 2, kNoPadding), std::string(32, '1'));
 }
 
 TEST(FitDigits, PadsOrKeepsTheTail) {
