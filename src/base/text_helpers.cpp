@@ -1,5 +1,7 @@
 #include "base/text_helpers.h"
 
+#include <fstream>
+
 namespace kovra {
 namespace {
 
@@ -72,6 +74,31 @@ std::filesystem::path Utf8Path(std::string_view utf8) {
 std::string PathText(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
+}
+
+ReadResult ReadWholeFile(const std::filesystem::path& path, size_t limit, std::string& out) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return ReadResult::kCannotRead;
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return ReadResult::kCannotRead;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size > limit) return ReadResult::kTooLarge;
+
+  // One byte more than the size so that one read meets the end of the file.
+  constexpr size_t kChunk = size_t{1} << 16;
+  size_t want = error ? kChunk : static_cast<size_t>(size) + 1;
+  out.clear();
+  for (;;) {
+    const size_t old = out.size();
+    out.resize(old + want);
+    in.read(out.data() + old, static_cast<std::streamsize>(want));
+    const size_t got = static_cast<size_t>(in.gcount());
+    out.resize(old + got);
+    if (out.size() > limit) return ReadResult::kTooLarge;
+    if (got < want) break;
+    want = kChunk;
+  }
+  return in.bad() ? ReadResult::kCannotRead : ReadResult::kRead;
 }
 
 }  // namespace kovra

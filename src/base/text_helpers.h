@@ -45,4 +45,10 @@ std::filesystem::path Utf8Path(std::string_view utf8);
 // Inverse of Utf8Path: the path as UTF-8 text, for messages and status lines.
 std::string PathText(const std::filesystem::path& path);
 
+enum class ReadResult { kRead, kCannotRead, kTooLarge };
+// The whole of a regular file into out, refused past limit bytes. A device
+// or a pipe under the name is not read: it could go on for ever, or be the
+// programmer's own port.
+ReadResult ReadWholeFile(const std::filesystem::path& path, size_t limit, std::string& out);
+
 }  // namespace kovra
