@@ -57,6 +57,8 @@ std::string FitDigits(std::string_view text, int n) {
 
 std::string Hex4(uint32_t value) { return NumberToText(value, 16, 4); }
 
+std::string Hex5(uint32_t value) { return NumberToText(value, 16, 5); }
+
 std::string Decimal(uint32_t value, int width) { return NumberToText(value, 10, width); }
 
 std::string ToUpperAscii(std::string_view text) {

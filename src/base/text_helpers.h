@@ -33,6 +33,10 @@ std::string FitDigits(std::string_view text, int n);
 // Four upper-case hexadecimal digits, as the address and checksum fields show.
 std::string Hex4(uint32_t value);
 
+// At least five upper-case hexadecimal digits, as addresses are shown; one
+// past FFFFFH keeps all its digits.
+std::string Hex5(uint32_t value);
+
 // Decimal digits left-padded with '0' to width, as the counters show.
 std::string Decimal(uint32_t value, int width);
 

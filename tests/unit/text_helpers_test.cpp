@@ -38,6 +38,9 @@ TEST(NumberToText, PadsWithoutCuttingDigits) {
   EXPECT_EQ(NumberToText(123, 10, 6), "000123");
   EXPECT_EQ(NumberToText(0xFFFFFFFF, 16, 4), "FFFFFFFF");
   EXPECT_EQ(NumberToText(0xFFFFFFFF, 2, kNoPadding), std::string(32, '1'));
+  // The end of a walk over the whole memory is one past it.
+  EXPECT_EQ(Hex5(0xABC), "00ABC");
+  EXPECT_EQ(Hex5(0x100000), "100000");
 }
 
 TEST(FitDigits, PadsOrKeepsTheTail) {
