@@ -42,7 +42,7 @@ std::string NumberToText(uint32_t value, int base, int width) {
     digits.insert(digits.begin(), kDigits[value % static_cast<uint32_t>(base)]);
     value /= static_cast<uint32_t>(base);
   } while (value != 0);
-  if (width != kNoPadding && static_cast<int>(digits.size()) < width) {
+  if (static_cast<int>(digits.size()) < width) {
     digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
   }
   return digits;

@@ -14,8 +14,6 @@ inline constexpr std::string_view kHexRecordChars{"0123456789ABCDEFabcdef\a\n\r\
 
 // HexToNumber's answer for a text with a character outside the base.
 inline constexpr uint32_t kBadNumber = 0xFFFFFFFF;
-// NumberToText's width that means "no padding".
-inline constexpr int kNoPadding = 255;
 
 bool AllCharsIn(std::string_view text, std::string_view set);
 
