@@ -7,6 +7,7 @@
 #include "base/control_ids.h"
 #include "base/program_key.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 
 namespace kovra {
 namespace {
@@ -103,7 +104,7 @@ void LoadChipList(AppContext& ctx) {
   if (folder && LoadFromPath(ListFilePath(*folder), ctx.state)) return;
   KeepOnlyNoChipRow(ctx.state);
   ctx.window.ShowMessageBox({.text = "调入指定安装路径的烧写器芯片列表文件失败!",
-                             .caption = "警告",
+                             .caption = kWarningCaption,
                              .buttons = MbButtons::kOk,
                              .icon = MbIcon::kNone,
                              .defaultButton = 0});

@@ -18,6 +18,7 @@ namespace kovra::win32 {
 namespace {
 
 constexpr UINT kAboutCommand = 0x10;
+// V3.10C beside the V3.0C everywhere else: the window's own caption, keep it.
 constexpr const wchar_t* kAboutCaption = L"关于Kovra V3.10C";
 constexpr const wchar_t* kAboutText =
     L"Kovra V3.0C 经济型OTP/MTP芯片编程器\n"
