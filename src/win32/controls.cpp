@@ -9,6 +9,7 @@
 #include "base/control_ids.h"
 #include "base/control_table.h"
 #include "base/texts.h"
+#include "win32/colours.h"
 #include "win32/messages.h"
 #include "win32/wide_text.h"
 
@@ -16,8 +17,6 @@ namespace kovra::win32 {
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
-constexpr COLORREF kBlue = RGB(0, 0, 255);
-constexpr COLORREF kRed = RGB(255, 0, 0);
 // Long operations put their "double-click here" text at the left of the
 // status line; only that band interrupts.
 constexpr int kInterruptBandWidth = 140;

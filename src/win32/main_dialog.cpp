@@ -10,6 +10,7 @@
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 #include "ops/code_view.h"
+#include "win32/colours.h"
 #include "win32/main_controls.h"
 #include "win32/messages.h"
 #include "win32/resource.h"
@@ -31,8 +32,6 @@ constexpr int kMinClientHeight = 476;
 
 constexpr COLORREF kGroupColour = RGB(0, 100, 100);
 constexpr COLORREF kOperationGroupColour = RGB(0, 100, 255);
-constexpr COLORREF kBlue = RGB(0, 0, 255);
-constexpr COLORREF kRed = RGB(255, 0, 0);
 
 bool IsGroupFrame(int controlId) {
   const ControlEntry* entry = FindControl(controlId);
