@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "chips/target_rules.h"
 #include "support/test_context.h"
 
@@ -139,7 +140,7 @@ TEST(ChipListLoad, RecordedFolderOrProgramFolderElseNoChipAndAWarning) {
     ASSERT_EQ(boxes.size(), c.warned ? 1u : 0u);
     if (c.warned) {
       EXPECT_EQ(boxes[0].text, "调入指定安装路径的烧写器芯片列表文件失败!");
-      EXPECT_EQ(boxes[0].caption, "警告");
+      EXPECT_EQ(boxes[0].caption, kWarningCaption);
       EXPECT_EQ(boxes[0].buttons, MbButtons::kOk);
       EXPECT_EQ(boxes[0].icon, MbIcon::kNone);
     }

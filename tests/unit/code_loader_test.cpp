@@ -257,7 +257,7 @@ TEST(CodeLoaderDialog, PutsTheChosenPathIntoThePathField) {
     EXPECT_EQ(ChooseCodeFile(w.ctx), answer.has_value());
   }
   EXPECT_EQ(w.window.GetText(id::kFilePath), "新.hex");
-  EXPECT_EQ(w.dialogs.filters.at(0), "hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj|BIN文件(*.*)|*.bin||");
+  EXPECT_EQ(w.dialogs.filters.at(0), kOpenCodeFilter);
 }
 
 TEST(CodeLoaderHelpers, RecordTextToBytes) {
