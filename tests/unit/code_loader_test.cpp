@@ -248,8 +248,7 @@ TEST_F(CodeLoader, ChecksumAndFillByte) {
   EXPECT_EQ(At(kImageSize - 1), 0x00);
 }
 
-TEST(CodeLoaderDialog, PutsTheChosenPathIntoThePathField) {
-  test::TestWorld w;
+TEST_F(CodeLoader, PutsTheChosenPathIntoThePathField) {
   w.window.SetText(id::kFilePath, "old.hex");
   for (auto answer :
        {std::optional<std::string>(), std::optional<std::string>(""), std::optional<std::string>("新.hex")}) {
@@ -260,7 +259,7 @@ TEST(CodeLoaderDialog, PutsTheChosenPathIntoThePathField) {
   EXPECT_EQ(w.dialogs.filters.at(0), kOpenCodeFilter);
 }
 
-TEST(CodeLoaderHelpers, RecordTextToBytes) {
+TEST_F(CodeLoader, RecordTextToBytes) {
   EXPECT_EQ(TrimToRecordMark("x:a:0011\n"), ":0011\n");
   EXPECT_EQ(TrimToRecordMark("no mark\n"), "");
   for (auto [record, want] : {std::pair{":00000001FF", true},
