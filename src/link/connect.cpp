@@ -8,8 +8,8 @@
 
 namespace kovra {
 
-bool PostBusyOperation(AppContext& ctx, std::function<void()> job) {
-  return ctx.worker.PostOperation(std::move(job), [&ctx] { ctx.state.busy = 1; });
+void PostBusyOperation(AppContext& ctx, std::function<void()> job) {
+  ctx.worker.PostOperation(std::move(job), [&ctx] { ctx.state.busy = 1; });
 }
 
 void LowerBusy(AppContext& ctx) {
