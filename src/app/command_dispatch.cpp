@@ -7,6 +7,7 @@
 #include "app/counters.h"
 #include "app/views.h"
 #include "base/control_ids.h"
+#include "base/texts.h"
 #include "chips/target_rules.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
@@ -18,9 +19,6 @@
 namespace kovra {
 namespace {
 
-constexpr const char* kGreetingText =
-    "感谢您选用Lentaro经济型编程器Kovra V3.0C!\n如有任何问题或建议,欢迎访问 www.lentaro.cn 与我们联系.";
-
 // Groups whose controls a running operation would disturb.
 bool BlockedWhileBusy(int parentId) {
   return parentId == id::kGroupOperations || parentId == id::kGroupFiles || parentId == id::kGroupChipModel ||
@@ -28,7 +26,7 @@ bool BlockedWhileBusy(int parentId) {
 }
 
 void WarnNoCode(AppContext& ctx, Op op) {
-  ctx.window.ShowMessageBox({kNoCodeText, "警 告", MbButtons::kOk, MbIcon::kWarning});
+  ctx.window.ShowMessageBox({kNoCodeText, kWarningCaptionSpaced, MbButtons::kOk, MbIcon::kWarning});
   RefuseOperation(ctx, op, "no code confirmed in the programmer's memory");
 }
 
@@ -191,7 +189,7 @@ void OnHotKey(AppContext& ctx, int virtualKey) {
   MainWindow& w = ctx.window;
   switch (virtualKey) {
     case kKeyF5:
-      w.ShowMessageBox({kGreetingText, "尊敬的用户", MbButtons::kOk, MbIcon::kNone});
+      w.ShowMessageBox({kGreetingText, kGreetingCaption, MbButtons::kOk, MbIcon::kNone});
       break;
     case kKeyF7: {
       // Initialising the memory uses the port: never beside a running

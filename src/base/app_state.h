@@ -99,6 +99,8 @@ struct AppState {
   std::atomic<uint32_t> successCount{0};
   std::atomic<uint32_t> failureCount{0};
   std::atomic<uint32_t> controlFlags{kFlagBuzzerOn};
+  // The set-count dialog's failure mask: kept and shown again, but counting
+  // does not consult it. The window's own behaviour; keep it.
   std::atomic<uint32_t> failureCountMask{0};
   std::atomic<int32_t> autoRunState{0};
   Flag autoProgramActive{0};

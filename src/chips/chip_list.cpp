@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "base/control_ids.h"
 #include "base/program_key.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 
 namespace kovra {
 namespace {
@@ -21,6 +20,8 @@ constexpr std::string_view kDelimiters{" ,\t;:"};
 constexpr size_t kPieceMax = 127;
 constexpr size_t kFieldsNeeded = 6;
 constexpr std::string_view kSkipMark{"3"};
+// Far beyond any chip list: past it the "list" is something else.
+constexpr size_t kListMaxBytes = size_t{64} << 20;
 
 // A run of delimiters ends a field; a run at the very end therefore opens
 // one more, empty, field. Characters past the 15th of a field are dropped.
@@ -38,10 +39,6 @@ std::vector<std::string> SplitFields(std::string_view line) {
 
 std::string ShortField(const std::string& field) { return ToUpperAscii(field.substr(0, kChipFieldMax)); }
 
-fs::path PathFromUtf8(const std::string& text) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
-}
-
 // The folder and the file name joined as text, so that a bare drive such
 // as "C:" still means its root folder.
 fs::path ListFilePath(const std::string& folder) {
@@ -49,15 +46,7 @@ fs::path ListFilePath(const std::string& folder) {
   const bool endsInSeparator = last == '/' || (fs::path::preferred_separator == '\\' && last == '\\');
   std::string joined = folder;
   if (!endsInSeparator) joined += static_cast<char>(fs::path::preferred_separator);
-  return PathFromUtf8(joined + kChipListFileName);
-}
-
-std::optional<std::string> ReadWholeFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return std::nullopt;
-  return bytes;
+  return Utf8Path(joined + kChipListFileName);
 }
 
 void KeepOnlyNoChipRow(AppState& state) {
@@ -68,8 +57,9 @@ void KeepOnlyNoChipRow(AppState& state) {
 }
 
 bool LoadFromPath(const fs::path& path, AppState& state) {
-  const std::optional<std::string> bytes = ReadWholeFile(path);
-  std::vector<ChipRecord> rows = bytes ? ParseChipList(*bytes) : std::vector<ChipRecord>{};
+  std::string bytes;
+  const bool read = ReadWholeFile(path, kListMaxBytes, bytes) == ReadResult::kRead;
+  std::vector<ChipRecord> rows = read ? ParseChipList(bytes) : std::vector<ChipRecord>{};
   KeepOnlyNoChipRow(state);
   // An empty table would leave nothing to select; treat it as no file.
   if (rows.empty()) return false;
@@ -117,12 +107,12 @@ std::vector<ChipRecord> ParseChipList(std::string_view fileBytes) {
 }
 
 std::optional<std::vector<ChipListLine>> ReadChipListLines(const std::string& path) {
-  const std::optional<std::string> bytes = ReadWholeFile(PathFromUtf8(path));
-  if (!bytes) return std::nullopt;
-  return ParseChipListLines(*bytes);
+  std::string bytes;
+  if (ReadWholeFile(Utf8Path(path), kListMaxBytes, bytes) != ReadResult::kRead) return std::nullopt;
+  return ParseChipListLines(bytes);
 }
 
-bool LoadChipListFile(const std::string& path, AppState& state) { return LoadFromPath(PathFromUtf8(path), state); }
+bool LoadChipListFile(const std::string& path, AppState& state) { return LoadFromPath(Utf8Path(path), state); }
 
 void LoadChipList(AppContext& ctx) {
   // A recorded folder is the only place looked at, so that a broken
@@ -132,7 +122,7 @@ void LoadChipList(AppContext& ctx) {
   if (folder && LoadFromPath(ListFilePath(*folder), ctx.state)) return;
   KeepOnlyNoChipRow(ctx.state);
   ctx.window.ShowMessageBox({.text = "调入指定安装路径的烧写器芯片列表文件失败!",
-                             .caption = "警告",
+                             .caption = kWarningCaption,
                              .buttons = MbButtons::kOk,
                              .icon = MbIcon::kNone,
                              .defaultButton = 0});

@@ -5,6 +5,7 @@
 
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "chips/chip_list.h"
 
 namespace kovra {
@@ -186,7 +187,7 @@ bool ValidateTarget(AppContext& ctx, TargetRefusal* refusal) {
   if (wrongVdd && !Confirmed(w,
                              "目标芯片VDD电压选择错误!\n错误的VDD电压可能会导致芯片烧写失败!\n注: " + chip.name +
                                  "的额定VDD电压是: " + chip.vdd + "\n是否继续?",
-                             "警告", MbIcon::kWarning)) {
+                             kWarningCaption, MbIcon::kWarning)) {
     return refuse(TargetRefusal::kWrongVdd);
   }
 

@@ -189,33 +189,6 @@ Outcome ParseHexText(PieceReader& text, std::span<uint8_t> image, uint32_t& load
   return end == 0 ? Outcome::kNoCode : Outcome::kLoaded;
 }
 
-enum class ReadResult { kRead, kCannotRead, kTooLarge };
-
-ReadResult ReadWholeFile(const std::filesystem::path& path, size_t limit, std::string& out) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return ReadResult::kCannotRead;
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return ReadResult::kCannotRead;
-  const uintmax_t size = std::filesystem::file_size(path, error);
-  if (!error && size > limit) return ReadResult::kTooLarge;
-
-  // One byte more than the size so that one read meets the end of the file.
-  constexpr size_t kChunk = size_t{1} << 16;
-  size_t want = error ? kChunk : static_cast<size_t>(size) + 1;
-  out.clear();
-  for (;;) {
-    const size_t old = out.size();
-    out.resize(old + want);
-    in.read(out.data() + old, static_cast<std::streamsize>(want));
-    const size_t got = static_cast<size_t>(in.gcount());
-    out.resize(old + got);
-    if (out.size() > limit) return ReadResult::kTooLarge;
-    if (got < want) break;
-    want = kChunk;
-  }
-  return in.bad() ? ReadResult::kCannotRead : ReadResult::kRead;
-}
-
 void Fail(AppContext& ctx, std::string_view status) {
   ctx.window.SetText(id::kStatusLine, status);
   ctx.state.linkError = 1;
@@ -290,7 +263,7 @@ void Finish(AppContext& ctx, Outcome outcome, uint32_t loadedEnd) {
   state.codeEnd = state.programEnd;
   ctx.window.SetText(id::kStatusLine, kLoadDone);
   ctx.window.SetText(id::kStartAddress, "0000");
-  ctx.window.SetText(id::kEndAddress, NumberToText(state.programEnd, 16, 16, 4));
+  ctx.window.SetText(id::kEndAddress, NumberToText(state.programEnd, 16, 4));
   ShowImageChecksum(ctx);
 }
 

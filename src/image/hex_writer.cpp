@@ -46,8 +46,6 @@ void AppendRecord(std::string& out, uint8_t type, uint16_t address, std::span<co
   out.append(line.data(), at);
 }
 
-std::string Hex5(uint32_t value) { return FitDigits(NumberToText(value, 16, 16, kNoPadding), 5); }
-
 // The file grows under a temporary name beside the target and takes the
 // target's name only once complete: the user's name never holds a cut-off
 // file, and an older file there survives a failed or interrupted save.

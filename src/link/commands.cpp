@@ -137,6 +137,4 @@ uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_
   }
 }
 
-std::string Hex5(uint32_t value) { return NumberToText(value, 16, 16, 5); }
-
 }  // namespace kovra

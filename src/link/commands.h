@@ -58,7 +58,4 @@ uint32_t RunProgressPhase(AppContext& ctx, uint8_t code, uint32_t start, uint32_
 // reach it.
 bool ProgressReached(uint8_t code, uint32_t address, uint32_t end);
 
-// Five upper-case hexadecimal digits, as addresses are shown.
-std::string Hex5(uint32_t value);
-
 }  // namespace kovra

@@ -2,13 +2,14 @@
 
 #include "base/control_ids.h"
 #include "base/host_timing.h"
+#include "base/texts.h"
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 
 namespace kovra {
 
-bool PostBusyOperation(AppContext& ctx, std::function<void()> job) {
-  return ctx.worker.PostOperation(std::move(job), [&ctx] { ctx.state.busy = 1; });
+void PostBusyOperation(AppContext& ctx, std::function<void()> job) {
+  ctx.worker.PostOperation(std::move(job), [&ctx] { ctx.state.busy = 1; });
 }
 
 void LowerBusy(AppContext& ctx) {
@@ -82,7 +83,7 @@ void SuperviseLink(AppContext& ctx, AfterReconnect afterReconnect) {
   if (IsPortPresent(ctx)) return;
   s.linkError = 1;
   DropLink(ctx);
-  ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::kOk, MbIcon::kWarning});
+  ctx.window.ShowMessageBox({kTextPortLost, kWarningCaption, MbButtons::kOk, MbIcon::kWarning});
   ctx.window.SetText(id::kStatusLine, kTextReconnecting);
 }
 

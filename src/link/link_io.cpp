@@ -4,6 +4,7 @@
 #include "base/control_ids.h"
 #include "base/host_timing.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "link/programmer_link.h"
 
 namespace kovra {
@@ -150,7 +151,7 @@ bool CheckConnection(AppContext& ctx) {
     // A pulled cable is no chip failure.
     s.autoRunState = 0;
     if (s.operationCode() != kConnectProbe) {
-      ctx.window.ShowMessageBox({kTextPortLost, "警告", MbButtons::kOk, MbIcon::kWarning});
+      ctx.window.ShowMessageBox({kTextPortLost, kWarningCaption, MbButtons::kOk, MbIcon::kWarning});
     }
     ctx.window.SetText(id::kStatusLine, kTextReconnecting);
     return false;

@@ -57,10 +57,10 @@ bool ConfirmAutoOptions(AppContext& ctx);
 
 // busy around work on the link worker. An operation raises it as it is
 // queued, so the window leaves its range and image alone from then on, not
-// only once the worker takes it up; false when the worker refuses it.
-// Whatever raised it lowers it when done, unless an operation was queued
-// meanwhile: that one keeps it up until it ends.
-bool PostBusyOperation(AppContext& ctx, std::function<void()> job);
+// only once the worker takes it up. Whatever raised it lowers it when done,
+// unless an operation was queued meanwhile: that one keeps it up until it
+// ends.
+void PostBusyOperation(AppContext& ctx, std::function<void()> job);
 void LowerBusy(AppContext& ctx);
 
 // Connect and supervision.

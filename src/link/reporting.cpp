@@ -1,5 +1,6 @@
 #include "base/control_ids.h"
 #include "base/host_timing.h"
+#include "base/texts.h"
 #include "link/programmer_link.h"
 
 namespace kovra {
@@ -32,7 +33,8 @@ void ReportVoltageFault(AppContext& ctx, const uint8_t* answer) {
       fault = "检测到Vpp输出电压过高!";
       break;
   }
-  ctx.window.ShowMessageBox({std::string(fault) + "编程操作将被异常中止!", "警  告", MbButtons::kOk, MbIcon::kWarning});
+  ctx.window.ShowMessageBox(
+      {std::string(fault) + "编程操作将被异常中止!", kWarningCaptionWide, MbButtons::kOk, MbIcon::kWarning});
   ctx.window.SetText(id::kStatusLine, "编程电压错误,编程失败");
 }
 

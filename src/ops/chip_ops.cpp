@@ -6,6 +6,7 @@
 #include "base/control_ids.h"
 #include "base/host_timing.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "image/code_image.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
@@ -188,7 +189,7 @@ void ProgramFromImage(AppContext& ctx) {
   ctx.window.ShowMessageBox(
       {"发送数据校验和错误!\n请尝试重新编程\n注意: 烧写时请不要切换当前窗口\n"
        "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
-       "警 告", MbButtons::kOk, MbIcon::kWarning});
+       kWarningCaptionSpaced, MbButtons::kOk, MbIcon::kWarning});
   SetStatus(ctx, "编程芯片失败! [校验和错]");
 }
 

@@ -15,7 +15,7 @@ namespace {
 constexpr int32_t kLastPage = 0xFF00;
 
 std::string CellText(uint8_t byte, bool ascii) {
-  if (!ascii) return NumberToText(byte, 16, 16, 2);
+  if (!ascii) return NumberToText(byte, 16, 2);
   if (byte >= 0x21 && byte <= 0x7E) return std::string(1, static_cast<char>(byte));
   return {};
 }

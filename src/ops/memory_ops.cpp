@@ -6,6 +6,7 @@
 #include "base/control_ids.h"
 #include "base/host_timing.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "image/code_image.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
@@ -39,7 +40,7 @@ void ResetRequestFrame(AppContext& ctx) {
 
 bool ConfirmMemoryOverwrite(AppContext& ctx) {
   const MbAnswer answer = ctx.window.ShowMessageBox(
-      {"这个操作将改变编程内存代码数据,是否继续?,", "警 告", MbButtons::kYesNo, MbIcon::kWarning});
+      {"这个操作将改变编程内存代码数据,是否继续?,", kWarningCaptionSpaced, MbButtons::kYesNo, MbIcon::kWarning});
   if (answer != MbAnswer::kYes) {
     SetStatus(ctx, kTextAborted);
     ctx.state.outcome.Refuse("declined by the operator");
@@ -109,7 +110,7 @@ void MemoryChecksum(AppContext& ctx) {
     ctx.window.ShowMessageBox(
         {"编程内存检查和错误!\n请尝试重新下载代码\n注意: 下载代码时请不要切换当前窗口\n"
          "或启动其它需要实时处理的软件,\n以免影响下载稳定性",
-         "警 告", MbButtons::kOk, MbIcon::kWarning});
+         kWarningCaptionSpaced, MbButtons::kOk, MbIcon::kWarning});
     s.linkError = 1;
   }
   result += Hex4(programmerValue);

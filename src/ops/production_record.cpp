@@ -5,6 +5,7 @@
 
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "image/code_image.h"
 #include "link/commands.h"
 
@@ -33,7 +34,8 @@ std::string Seconds(uint64_t ms) {
 }
 
 void WarnRecordFailed(AppContext& ctx) {
-  ctx.window.ShowMessageBox({kTextRecordFailed + ctx.state.recordPath, "警 告", MbButtons::kOk, MbIcon::kWarning});
+  ctx.window.ShowMessageBox(
+      {kTextRecordFailed + ctx.state.recordPath, kWarningCaptionSpaced, MbButtons::kOk, MbIcon::kWarning});
 }
 
 }  // namespace

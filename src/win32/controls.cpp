@@ -8,6 +8,8 @@
 
 #include "base/control_ids.h"
 #include "base/control_table.h"
+#include "base/texts.h"
+#include "win32/colours.h"
 #include "win32/messages.h"
 #include "win32/wide_text.h"
 
@@ -15,16 +17,9 @@ namespace kovra::win32 {
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
-constexpr COLORREF kBlue = RGB(0, 0, 255);
-constexpr COLORREF kRed = RGB(255, 0, 0);
 // Long operations put their "double-click here" text at the left of the
 // status line; only that band interrupts.
 constexpr int kInterruptBandWidth = 140;
-
-constexpr const wchar_t* kGreeting =
-    L"感谢您选用Lentaro经济型编程器Kovra V3.0C!\n"
-    L"编程内存检查和是编程内存中代码的16位累加和.\n"
-    L"如有任何问题或建议,欢迎访问 www.lentaro.cn 与我们联系.";
 
 bool StrictlyInsideClient(HWND hwnd, LPARAM lParam) {
   RECT rc;
@@ -193,7 +188,7 @@ LRESULT CFieldEdit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
           SendMessageW(main_, UM_INTERRUPT, 0, 0);
         }
       } else if (self == id::kChecksumField) {
-        MessageBoxW(main_, kGreeting, L"尊敬的用户", MB_OK);
+        MessageBoxW(main_, Widen(kChecksumGreetingText).c_str(), Widen(kGreetingCaption).c_str(), MB_OK);
       }
       return result;
     }

@@ -10,6 +10,7 @@
 #include "link/link_worker.h"
 #include "link/programmer_link.h"
 #include "ops/code_view.h"
+#include "win32/colours.h"
 #include "win32/main_controls.h"
 #include "win32/messages.h"
 #include "win32/resource.h"
@@ -18,6 +19,7 @@ namespace kovra::win32 {
 namespace {
 
 constexpr UINT kAboutCommand = 0x10;
+// V3.10C beside the V3.0C everywhere else: the window's own caption, keep it.
 constexpr const wchar_t* kAboutCaption = L"关于Kovra V3.10C";
 constexpr const wchar_t* kAboutText =
     L"Kovra V3.0C 经济型OTP/MTP芯片编程器\n"
@@ -30,8 +32,6 @@ constexpr int kMinClientHeight = 476;
 
 constexpr COLORREF kGroupColour = RGB(0, 100, 100);
 constexpr COLORREF kOperationGroupColour = RGB(0, 100, 255);
-constexpr COLORREF kBlue = RGB(0, 0, 255);
-constexpr COLORREF kRed = RGB(255, 0, 0);
 
 bool IsGroupFrame(int controlId) {
   const ControlEntry* entry = FindControl(controlId);

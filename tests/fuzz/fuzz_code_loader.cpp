@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Check(w.window.GetText(id::kStatusLine) == kLoadDone);
   Check(w.state.programStart == 0 && w.state.programEnd < kImageSize);
-  Check(w.window.GetText(id::kEndAddress) == NumberToText(w.state.programEnd, 16, 16, 4));
+  Check(w.window.GetText(id::kEndAddress) == NumberToText(w.state.programEnd, 16, 4));
   Check(w.window.GetText(id::kChecksumField) == Hex4(SumImage(w.state, 0, w.state.programEnd)));
   // Nothing was written past the code range. memcmp keeps this check out of
   // the instrumented code, which would make every run scan 1 MiB byte by byte.

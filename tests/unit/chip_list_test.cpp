@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "chips/target_rules.h"
 #include "support/test_context.h"
 
@@ -29,7 +30,7 @@ std::string Padded(std::string text, size_t length) {
   return text;
 }
 
-TEST(ChipListParse, LineRules) {
+TEST(ChipList, LineRules) {
   using namespace std::string_literals;
   const std::string a = "A|OTP|0|12V|5V";
   struct Case {
@@ -66,7 +67,7 @@ TEST(ChipListParse, LineRules) {
   EXPECT_EQ(rows.back().name, "K255");
 }
 
-TEST(ChipListParse, ShippedListHasTheIntendedRows) {
+TEST(ChipList, ShippedListHasTheIntendedRows) {
   std::ifstream in(std::string(KOVRA_DATA_DIR) + "/samlist.txt", std::ios::binary);
   const std::vector<ChipRecord> chips = ParseChipList(std::string(std::istreambuf_iterator<char>(in), {}));
   std::vector<std::string> got = Rows(chips);
@@ -83,7 +84,7 @@ TEST(ChipListParse, ShippedListHasTheIntendedRows) {
 
 // An installation records its folder; a copied or unpacked program has its
 // list beside itself. A recorded folder is never second-guessed.
-TEST(ChipListLoad, RecordedFolderOrProgramFolderElseNoChipAndAWarning) {
+TEST(ChipList, RecordedFolderOrProgramFolderElseNoChipAndAWarning) {
   const fs::path root = fs::path(::testing::TempDir()) / "kovra_chip_list";
   const fs::path installed = root / fs::path(u8"安装目录");  // the setup value is UTF-8
   const fs::path program = root / fs::path(u8"程序");
@@ -139,7 +140,7 @@ TEST(ChipListLoad, RecordedFolderOrProgramFolderElseNoChipAndAWarning) {
     ASSERT_EQ(boxes.size(), c.warned ? 1u : 0u);
     if (c.warned) {
       EXPECT_EQ(boxes[0].text, "调入指定安装路径的烧写器芯片列表文件失败!");
-      EXPECT_EQ(boxes[0].caption, "警告");
+      EXPECT_EQ(boxes[0].caption, kWarningCaption);
       EXPECT_EQ(boxes[0].buttons, MbButtons::kOk);
       EXPECT_EQ(boxes[0].icon, MbIcon::kNone);
     }
@@ -147,7 +148,7 @@ TEST(ChipListLoad, RecordedFolderOrProgramFolderElseNoChipAndAWarning) {
   fs::remove_all(root);
 }
 
-TEST(ChipListLoad, ComboOffersTheTableAndSelectionFindsTheFirstEqualName) {
+TEST(ChipList, ComboOffersTheTableAndSelectionFindsTheFirstEqualName) {
   test::TestWorld w;
   const std::vector<ChipRecord> rows =
       ParseChipList("NOSELEC O 0 V 5V 1\nKV1 O 0 V 5V 1\nKV10 O 0 V 5V 1\nKV1 M 9 V 3V 1\n");

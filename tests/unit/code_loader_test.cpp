@@ -29,7 +29,7 @@ std::string Rec(uint8_t type, uint16_t address, const Bytes& data) {
   for (uint8_t b : bytes) sum = uint8_t(sum + b);
   bytes.push_back(uint8_t(-sum));
   std::string line = ":";
-  for (uint8_t b : bytes) line += NumberToText(b, 8, 16, 2);
+  for (uint8_t b : bytes) line += NumberToText(b, 16, 2);
   return line + "\n";
 }
 std::string Data(uint16_t address, const Bytes& data) { return Rec(0x00, address, data); }
@@ -248,8 +248,7 @@ TEST_F(CodeLoader, ChecksumAndFillByte) {
   EXPECT_EQ(At(kImageSize - 1), 0x00);
 }
 
-TEST(CodeLoaderDialog, PutsTheChosenPathIntoThePathField) {
-  test::TestWorld w;
+TEST_F(CodeLoader, PutsTheChosenPathIntoThePathField) {
   w.window.SetText(id::kFilePath, "old.hex");
   for (auto answer :
        {std::optional<std::string>(), std::optional<std::string>(""), std::optional<std::string>("新.hex")}) {
@@ -257,10 +256,10 @@ TEST(CodeLoaderDialog, PutsTheChosenPathIntoThePathField) {
     EXPECT_EQ(ChooseCodeFile(w.ctx), answer.has_value());
   }
   EXPECT_EQ(w.window.GetText(id::kFilePath), "新.hex");
-  EXPECT_EQ(w.dialogs.filters.at(0), "hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj|BIN文件(*.*)|*.bin||");
+  EXPECT_EQ(w.dialogs.filters.at(0), kOpenCodeFilter);
 }
 
-TEST(CodeLoaderHelpers, RecordTextToBytes) {
+TEST_F(CodeLoader, RecordTextToBytes) {
   EXPECT_EQ(TrimToRecordMark("x:a:0011\n"), ":0011\n");
   EXPECT_EQ(TrimToRecordMark("no mark\n"), "");
   for (auto [record, want] : {std::pair{":00000001FF", true},

@@ -132,9 +132,7 @@ TEST_F(CodeViewTest, EditsThatMustNotHappen) {
   EXPECT_EQ(boxes[2].caption, "错误操作");
 }
 
-TEST(CodeViewSetupRows, DoubleClickBeforeAnyPageDoesNothing) {
-  TestWorld w;
-  SetupCodeView(w.ctx);
+TEST_F(CodeViewTest, DoubleClickBeforeAnyPageDoesNothing) {
   w.window.QueueEdit(std::string("12"));
   EditCodeByte(w.ctx, 0, 1);
   EXPECT_FALSE(w.window.lastEdit.has_value());

@@ -4,6 +4,8 @@
 
 #include "app/views.h"
 #include "base/control_ids.h"
+#include "base/texts.h"
+#include "link/programmer_link.h"
 #include "support/test_context.h"
 
 namespace kovra {
@@ -54,7 +56,7 @@ TEST_F(DispatchTest, WithoutALinkOperationsAreRefused) {
   for (const ButtonCase& b : kOperationButtons) {
     w.window.SetText(id::kStatusLine, kMarker);
     EXPECT_FALSE(OnCommandRequest(w.ctx, b.id, b.parent));
-    EXPECT_EQ(Status(), "请先行启动编程器连接") << b.id;
+    EXPECT_EQ(Status(), kTextNoLink) << b.id;
   }
   EXPECT_TRUE(w.worker.Idle());
 }
@@ -114,7 +116,7 @@ TEST_F(DispatchTest, NoCodeRefusesAutoProgramVerifyAndMaster) {
   ASSERT_EQ(boxes.size(), 3u);
   for (const auto& box : boxes) {
     EXPECT_EQ(box.text, kNoCodeText);
-    EXPECT_EQ(box.caption, "警 告");
+    EXPECT_EQ(box.caption, kWarningCaptionSpaced);
     EXPECT_EQ(box.icon, MbIcon::kWarning);
   }
   EXPECT_EQ(Status(), kMarker);
@@ -137,7 +139,7 @@ TEST_F(DispatchTest, CodeViewOnAndOff) {
   EXPECT_FALSE(w.window.IsVisible(id::kGroupOperations));
   EXPECT_EQ(w.state.codeViewReady, 1);
   EXPECT_TRUE(w.window.GridReady());
-  EXPECT_EQ(Status(), "请先行启动编程器连接");
+  EXPECT_EQ(Status(), kTextNoLink);
 
   OnCommandRequest(w.ctx, id::kChipView, id::kGroupCodeView);
   EXPECT_EQ(w.window.GetText(id::kGroupCodeView), "芯片代码视图");
@@ -172,7 +174,7 @@ TEST_F(DispatchTest, HotKeys) {
   ASSERT_EQ(boxes.size(), 4u);
   EXPECT_EQ(boxes[0].text, "OK,已设置编程内存填充代码为00H\n请重新下载文件代码以刷新内存!");
   EXPECT_EQ(boxes[0].caption, "提 示") << "without one, Windows titles the box \"Error\"";
-  EXPECT_EQ(boxes[1].caption, "尊敬的用户");
+  EXPECT_EQ(boxes[1].caption, kGreetingCaption);
   EXPECT_EQ(boxes[2].text, "您好,谢谢您使用Lentaro正版软件.");
   EXPECT_EQ(boxes[2].caption, "亲爱的用户:");
   EXPECT_EQ(boxes[3].caption, "初始化存储器");

@@ -68,7 +68,7 @@ std::string StepOf(uint8_t code) {
 
 std::string CaseName(const ::testing::TestParamInfo<MatrixCase>& info) {
   return std::string(Name(info.param.fault)) + (info.param.imageVariant ? "_image_" : "_memory_") +
-         NumberToText(info.param.code, 16, 16, 2);
+         NumberToText(info.param.code, 16, 2);
 }
 
 // Test logs name the case instead of dumping its bytes.

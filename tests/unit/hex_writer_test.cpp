@@ -184,7 +184,7 @@ TEST_F(HexWriter, CancelAndUncreatableTargets) {
   SaveMemoryAsHex(w.ctx, source_);  // nothing queued: the dialog is cancelled
   EXPECT_EQ(Status(), "before");
   EXPECT_EQ(w.state.linkError, 0);
-  EXPECT_EQ(w.dialogs.filters.at(0), "hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj||");
+  EXPECT_EQ(w.dialogs.filters.at(0), kSaveHexFilter);
 
   fs::create_directory(dir_ / "folder.hex");
   for (const fs::path& target : {dir_ / "no" / "out.hex", dir_ / "folder.hex", fs::path()}) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/control_ids.h"
+#include "base/texts.h"
 #include "link/commands.h"
 #include "link/programmer_link.h"
 #include "ops/run_operation.h"
@@ -148,7 +149,7 @@ TEST(Supervision, NoticesAnUnplugOnceAndReconnectsAfterReplug) {
   auto boxes = w.window.MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, kTextPortLost);
-  EXPECT_EQ(boxes[0].caption, "警告");
+  EXPECT_EQ(boxes[0].caption, kWarningCaption);
   EXPECT_EQ(w.Status(), kTextReconnecting);
   EXPECT_EQ(w.state.connected, 0);
   EXPECT_EQ(w.state.linkError, 1);

@@ -13,9 +13,13 @@
 #include "base/control_ids.h"
 #include "base/text_helpers.h"
 #include "chips/target_rules.h"
+#include "base/texts.h"
 #include "image/code_image.h"
+#include "image/hex_writer.h"
 #include "link/commands.h"
+#include "ops/download.h"
 #include "ops/memory_ops.h"
+#include "ops/offline_master.h"
 #include "ops/run_operation.h"
 #include "support/observed_port.h"
 #include "support/sample_files.h"
@@ -111,7 +115,7 @@ TEST(Download, DoubleClickInterruptsWithoutChecksum) {
   };
   AppContext c = w.Observed();
   w.RunWith(c, Op::kDownload);
-  EXPECT_EQ(w.Status(), "下载过程已被用户中断!");
+  EXPECT_EQ(w.Status(), kTextDownloadInterrupted);
   EXPECT_EQ(w.state.codeLoaded, 0);
   EXPECT_EQ(w.Codes().back(), cmd::kDownload);
 }
@@ -127,7 +131,7 @@ TEST(Download, WrongChecksumWarnsButShowsTheProgrammersValue) {
   EXPECT_EQ(w.Status(), "编程内存检查和 =  " + programmer);
   EXPECT_EQ(w.state.memoryEnd, 0x1FFFu);
   ASSERT_EQ(w.window.MessageBoxes().size(), 1u);
-  EXPECT_EQ(w.window.MessageBoxes()[0].caption, "警 告");
+  EXPECT_EQ(w.window.MessageBoxes()[0].caption, kWarningCaptionSpaced);
   EXPECT_EQ(w.window.MessageBoxes()[0].text.rfind("编程内存检查和错误!", 0), 0u);
 }
 
@@ -277,7 +281,7 @@ TEST(OfflineMaster, WritesTheFrameAsConfiguration) {
   OnCommandRequest(w.ctx, id::kMakeMaster, id::kGroupFiles);
   w.worker.WaitIdle();
   EXPECT_FALSE(w.window.IsChecked(id::kDebugMode));
-  EXPECT_EQ(w.Status(), "脱机编程母片制作成功!您现在即可通过编程器主板的[编程]按钮进行脱机烧写了");
+  EXPECT_EQ(w.Status(), kTextMasterReady);
   const auto config = w.rig.programmer.OfflineConfig();
   ASSERT_TRUE(config.has_value());
   const auto& f = *config;
@@ -338,7 +342,7 @@ TEST(HexSaveFromMemory, ReadsPagesAndWritesTheRecords) {
   const std::string text = ReadFile(w.target);
   EXPECT_EQ(text.substr(0, 9), ":10000000");
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 0x30);
-  EXPECT_EQ(w.Status().rfind("代码文件文件已成功保存在: ", 0), 0u);
+  EXPECT_EQ(w.Status().rfind(kSaveDone, 0), 0u);
 }
 
 TEST(HexSaveFromMemory, InterruptedOrFailedLeavesTheOlderFile) {
@@ -359,10 +363,10 @@ TEST(HexSaveFromMemory, InterruptedOrFailedLeavesTheOlderFile) {
     EXPECT_EQ(ReadFile(w.target), "older file");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(w.dir.path()), {}), 3);  // list, code, out
     if (interrupt) {
-      EXPECT_EQ(w.Status(), "用户已中断操作!");
+      EXPECT_EQ(w.Status(), kSaveInterrupted);
       EXPECT_EQ(w.state.linkError, 0);
     } else {
-      EXPECT_EQ(w.Status(), "保存文件失败,磁盘空间可能不足或指定的目标文件写保护.");
+      EXPECT_EQ(w.Status(), kSaveFailed);
       EXPECT_EQ(w.state.linkError, 1);
     }
     // A block that did not arrive is the link's failure, not the file's.

@@ -9,6 +9,7 @@
 #include "base/control_ids.h"
 #include "base/program_key.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "chips/chip_list.h"
 #include "image/code_image.h"
 #include "ops/production_record.h"
@@ -82,7 +83,7 @@ TEST_P(ProductionDay, EveryChipHoldsTheCodeWithTheAskedProtections) {
     EXPECT_EQ(d.Status(), "自动编程已成功完成");
     EXPECT_EQ(d.state.linkError, 0);
     EXPECT_EQ(d.state.successCount, chip);
-    EXPECT_EQ(d.window.GetText(id::kSuccessCount), NumberToText(chip, 16, 10, 6));
+    EXPECT_EQ(d.window.GetText(id::kSuccessCount), NumberToText(chip, 10, 6));
     EXPECT_EQ(d.state.busy, 0);
 
     const auto codes = d.Codes();
@@ -199,7 +200,7 @@ TEST(ProductionRecord, TheWindowStartsNoRunItCannotRecord) {
   const auto boxes = d.window.MessageBoxes();
   ASSERT_FALSE(boxes.empty());
   EXPECT_EQ(boxes.back().text, kTextRecordFailed + path);
-  EXPECT_EQ(boxes.back().caption, "警 告");
+  EXPECT_EQ(boxes.back().caption, kWarningCaptionSpaced);
   EXPECT_EQ(d.Frames().size(), frames);
   EXPECT_EQ(d.ChipBytes(0, 0x17FF), std::vector<uint8_t>(0x1800, 0xFF));
   EXPECT_EQ(d.state.successCount, 0u);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/control_ids.h"
+#include "base/texts.h"
 #include "link/programmer_link.h"
 #include "support/test_context.h"
 
@@ -26,7 +27,7 @@ TEST(ReportVoltageFault, ShowsTheFaultBeepsThreeTimesAndFails) {
     const auto boxes = w.window.MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, std::string(c.fault) + "编程操作将被异常中止!");
-    EXPECT_EQ(boxes[0].caption, "警  告");
+    EXPECT_EQ(boxes[0].caption, kWarningCaptionWide);
     EXPECT_EQ(boxes[0].icon, MbIcon::kWarning);
     EXPECT_EQ(w.window.GetText(id::kStatusLine), "编程电压错误,编程失败");
     EXPECT_EQ(w.sound.beeps, (std::vector<std::pair<uint32_t, uint32_t>>(3, {1000, 100})));

@@ -28,7 +28,7 @@ struct World : test::TestWorld {
   int Selection() { return window.ComboSelection(id::kChipCombo); }
 };
 
-TEST(SettingsLoad, RestoresPortAndChip) {
+TEST(Settings, RestoresPortAndChip) {
   using std::nullopt;
   struct Case {
     const char* label;
@@ -72,7 +72,7 @@ TEST(SettingsLoad, RestoresPortAndChip) {
   EXPECT_EQ(noKey.Selection(), 2);
 }
 
-TEST(SettingsSave, RoundTripsEveryEntry) {
+TEST(Settings, RoundTripsEveryEntry) {
   for (int entry = 0; entry < 6; ++entry) {
     World w;
     w.state.currentPortName = "COM7";
@@ -91,7 +91,7 @@ TEST(SettingsSave, RoundTripsEveryEntry) {
 // A standard user cannot write the machine's key: the port and the chip
 // are kept per user, and what an older installation left machine-wide is
 // only the first start's default.
-TEST(SettingsSave, StandardUserKeepsTheSettingsAcrossRestarts) {
+TEST(Settings, StandardUserKeepsTheSettingsAcrossRestarts) {
   World w;
   w.registry.WriteString(Hive::kMachine, kSettingsKey, "com", "COM2");
   w.registry.WriteString(Hive::kMachine, kSettingsKey, "chip", "KV86C04");

@@ -168,7 +168,7 @@ TEST_F(SimPortTest, WriteTimeOutEndsAWriteWithTheBytesTaken) {
   EXPECT_LE(w.clock.NowUs() - start, 1000u);
 }
 
-TEST(SimPortFifoTest, BridgeWithABufferTakesBytesAheadOfTheLine) {
+TEST_F(SimPortTest, BridgeWithABufferTakesBytesAheadOfTheLine) {
   VirtualClock clock;
   MemoryRegistry registry;
   SimRig rig(clock, registry, {.transmitFifo = 64});
@@ -185,24 +185,23 @@ TEST(SimPortFifoTest, BridgeWithABufferTakesBytesAheadOfTheLine) {
 
 // The bridge runs the line the port last set, whatever the settings; the
 // line check (a violation when the host writes on a wrong line) reads it.
-TEST(SimPortSettingsTest, TheBridgeRunsTheLineThePortSet) {
+TEST_F(SimPortTest, TheBridgeRunsTheLineThePortSet) {
   const SerialSettings cases[] = {
       {Baud::k38400, Parity::kSpace, DataBits::k8, StopBits::kOne, true, false},
       {Baud::k9600, Parity::kEven, DataBits::k7, StopBits::kTwo, false, true},
       {Baud::k19200, Parity::kMark, DataBits::k8, StopBits::kTwo, true, true},
   };
   for (const SerialSettings& settings : cases) {
-    SimRawWorld w;
-    EXPECT_TRUE(w.rig.port.Configure(settings));
-    EXPECT_EQ(w.rig.bridge.Line(), settings);
+    SimRawWorld world;
+    EXPECT_TRUE(world.rig.port.Configure(settings));
+    EXPECT_EQ(world.rig.bridge.Line(), settings);
   }
-  SimRawWorld w;
   w.rig.port.Close();
   EXPECT_FALSE(w.rig.port.Configure(cases[1]));
   EXPECT_EQ(w.rig.bridge.Line(), cases[0]) << "a closed port sets nothing";
 }
 
-TEST(SimPortPlainTest, OrdinaryPortOpensButNothingAnswers) {
+TEST_F(SimPortTest, OrdinaryPortOpensButNothingAnswers) {
   VirtualClock clock;
   SimSerialPort port(clock);
   port.AddPlainPort("COM1");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/control_ids.h"
+#include "base/texts.h"
 #include "chips/chip_list.h"
 #include "support/test_context.h"
 
@@ -133,7 +134,8 @@ const std::string kSmartBox =
     "请勾选编程系统选项的[自动使能SMART]后再行烧写";
 
 std::string VddBox(const std::string& chip, const std::string& vdd) {
-  return "警告 221 目标芯片VDD电压选择错误!\n错误的VDD电压可能会导致芯片烧写失败!\n注: " + chip +
+  return std::string(kWarningCaption) +
+         " 221 目标芯片VDD电压选择错误!\n错误的VDD电压可能会导致芯片烧写失败!\n注: " + chip +
          "的额定VDD电压是: " + vdd + "\n是否继续?";
 }
 

@@ -30,14 +30,17 @@ TEST(HexToNumber, ReadsEachBaseAndRejectsForeignDigits) {
 }
 
 TEST(NumberToText, PadsWithoutCuttingDigits) {
-  EXPECT_EQ(NumberToText(0, 16, 16, 4), "0000");
-  EXPECT_EQ(NumberToText(0, 16, 16, kNoPadding), "0");
-  EXPECT_EQ(NumberToText(0x12345, 16, 16, 4), "12345");
-  EXPECT_EQ(NumberToText(0xabc, 16, 16, 4), "0ABC");
-  EXPECT_EQ(NumberToText(5, 16, 2, 255), "101");
-  EXPECT_EQ(NumberToText(123, 16, 10, 6), "000123");
-  EXPECT_EQ(NumberToText(0xFFFFFFFF, 8, 16, 4), "");  // eight digits need nine bytes
-  EXPECT_EQ(NumberToText(0xFFFFFFFF, 9, 16, 4), "FFFFFFFF");
+  EXPECT_EQ(NumberToText(0, 16, 4), "0000");
+  EXPECT_EQ(NumberToText(0, 16, 0), "0");
+  EXPECT_EQ(NumberToText(0x12345, 16, 4), "12345");
+  EXPECT_EQ(NumberToText(0xabc, 16, 4), "0ABC");
+  EXPECT_EQ(NumberToText(5, 2, 0), "101");
+  EXPECT_EQ(NumberToText(123, 10, 6), "000123");
+  EXPECT_EQ(NumberToText(0xFFFFFFFF, 16, 4), "FFFFFFFF");
+  EXPECT_EQ(NumberToText(0xFFFFFFFF, 2, 0), std::string(32, '1'));
+  // The end of a walk over the whole memory is one past it.
+  EXPECT_EQ(Hex5(0xABC), "00ABC");
+  EXPECT_EQ(Hex5(0x100000), "100000");
 }
 
 TEST(FitDigits, PadsOrKeepsTheTail) {

@@ -11,8 +11,10 @@
 #include "base/control_ids.h"
 #include "base/host_timing.h"
 #include "base/text_helpers.h"
+#include "base/texts.h"
 #include "image/code_image.h"
 #include "link/commands.h"
+#include "ops/download.h"
 #include "ops/run_operation.h"
 #include "support/observed_port.h"
 #include "support/sample_files.h"
@@ -66,7 +68,7 @@ TEST(Trust, UnconfirmedMemoryIsNeverProgrammed) {
            }
          };
          l.Press(id::kRefreshMemory, id::kGroupFiles);
-         EXPECT_EQ(l.window.MessageBoxes().back().caption, "警 告") << "the checksum warning";
+         EXPECT_EQ(l.window.MessageBoxes().back().caption, kWarningCaptionSpaced) << "the checksum warning";
        }},
       {"re-download interrupted",
        [](Line& l) {
@@ -75,7 +77,7 @@ TEST(Trust, UnconfirmedMemoryIsNeverProgrammed) {
            if (++writes == 100) l.state.interruptRequested = 1;
          };
          l.Press(id::kRefreshMemory, id::kGroupFiles);
-         EXPECT_EQ(l.Status(), "下载过程已被用户中断!");
+         EXPECT_EQ(l.Status(), kTextDownloadInterrupted);
        }},
       {"memory initialised (F7)",
        [](Line& l) {
@@ -168,7 +170,7 @@ TEST(Trust, InterruptedMasterIsNeverConfigured) {
   };
   const size_t from = l.Frames().size();
   l.Press(id::kMakeMaster, id::kGroupFiles);
-  EXPECT_EQ(l.Status(), "下载过程已被用户中断!");
+  EXPECT_EQ(l.Status(), kTextDownloadInterrupted);
   EXPECT_EQ(l.state.linkError, 1);
   EXPECT_EQ(l.CodesSince(from), (std::vector<uint8_t>{cmd::kInitMemory, cmd::kDownload}));
   EXPECT_FALSE(l.rig.programmer.OfflineConfig());
