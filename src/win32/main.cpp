@@ -16,12 +16,16 @@
 #include "win32/win32_serial_port.h"
 #include "win32/win32_sound.h"
 
-// Builds the world, runs the main window, and ends the process when the
-// window closes.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  using namespace kovra;
-  using namespace kovra::win32;
+namespace kovra::win32 {
 
+// The application: builds the world, runs the main window, and ends the
+// process when the window closes.
+class CProgrammerApp {
+ public:
+  [[noreturn]] void Run(HINSTANCE instance);
+};
+
+void CProgrammerApp::Run(HINSTANCE instance) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   // The file dialogs browse through the shell.
@@ -47,4 +51,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // The settings are saved. Nothing is joined: a worker still inside a
   // step is abandoned with the process.
   ExitProcess(0);
+}
+
+}  // namespace kovra::win32
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  kovra::win32::CProgrammerApp app;
+  app.Run(instance);
 }
