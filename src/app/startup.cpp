@@ -32,7 +32,7 @@ void InitializeControls(AppContext& ctx) {
   s.codeLoaded = 0;
   s.linkReady = 0;
   s.linkError = 0;
-  s.webLinkPressed = 0;
+  s.linkPressed = 0;
   s.codeViewReady = 0;
   s.interruptRequested = 0;
 

@@ -128,7 +128,8 @@ struct AppState {
   // User interface.
   Flag interruptRequested{0};
   Flag codeViewReady{0};
-  Flag webLinkPressed{0};
+  // The mouse is down on the web-link label (not the programmer's link).
+  Flag linkPressed{0};
 
   uint8_t& operationCode() { return requestFrame.code(); }
   uint8_t operationCode() const { return requestFrame.code(); }

@@ -10,7 +10,7 @@ namespace kovra {
 // The characters a HEX record may hold after its ':': the hexadecimal
 // digits and the control characters a line may carry (bell, line end, tab).
 // The code view's fields are checked against the same set.
-inline constexpr std::string_view kHexRecordChars{"0123456789ABCDEFabcdef\a\n\r\t"};
+inline constexpr std::string_view HexDigitSet{"0123456789ABCDEFabcdef\a\n\r\t"};
 
 // HexToNumber's answer for a text with a character outside the base.
 inline constexpr uint32_t kBadNumber = 0xFFFFFFFF;

@@ -36,10 +36,10 @@ constexpr std::array<int8_t, 256> kHexValue = [] {
   return table;
 }();
 
-// kHexRecordChars as a table: the set test runs on every character of the file.
+// HexDigitSet as a table: the set test runs on every character of the file.
 constexpr std::array<bool, 256> kRecordChar = [] {
   std::array<bool, 256> table{};
-  for (char c : kHexRecordChars) table[static_cast<unsigned char>(c)] = true;
+  for (char c : HexDigitSet) table[static_cast<unsigned char>(c)] = true;
   return table;
 }();
 

@@ -39,7 +39,7 @@ void ShowCodePage(AppContext& ctx, Op request) {
   int32_t wanted = s.displayAddress;
   if (request == Op::kPageGoTo) {
     const std::string digits = FitDigits(ctx.window.GetText(id::kDisplayAddress).substr(0, 99), 5);
-    if (!AllCharsIn(digits, kHexRecordChars)) {
+    if (!AllCharsIn(digits, HexDigitSet)) {
       s.linkError = 1;
       s.outcome.Refuse("display address out of range");
       ctx.window.SetText(id::kStatusLine, "显示地址设置错误!");
@@ -91,7 +91,7 @@ void EditCodeByte(AppContext& ctx, int row, int column) {
   const uint32_t address = HexToNumber(addressText, 16);
   const auto value = ctx.window.ShowEditDialog(ctx.window.GetGridCell(row, column), addressText);
   if (!value) return;
-  if (!AllCharsIn(*value, kHexRecordChars)) {
+  if (!AllCharsIn(*value, HexDigitSet)) {
     ctx.window.ShowMessageBox({"代码输入错误!", "", MbButtons::kOk, MbIcon::kWarning});
     return;
   }

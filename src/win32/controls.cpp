@@ -65,19 +65,19 @@ class Subclass {
   }
 };
 
-// CCommandButton
+// CMybtn
 
-void CCommandButton::Attach(HWND button, HWND mainWindow) { Subclass<CCommandButton>::Attach(button, mainWindow); }
+void CMybtn::Attach(HWND button, HWND mainWindow) { Subclass<CMybtn>::Attach(button, mainWindow); }
 
-bool CCommandButton::IsLocked(HWND button) { return button && SendMessageW(button, kQueryLock, 0, 0) == 1; }
+bool CMybtn::IsLocked(HWND button) { return button && SendMessageW(button, kQueryLock, 0, 0) == 1; }
 
-bool CCommandButton::Swallowed(HWND hwnd) const { return locked_ && IsCodeViewSelector(GetDlgCtrlID(hwnd)); }
+bool CMybtn::Swallowed(HWND hwnd) const { return locked_ && IsCodeViewSelector(GetDlgCtrlID(hwnd)); }
 
-void CCommandButton::Activate(HWND hwnd) {
+void CMybtn::Activate(HWND hwnd) {
   SendMessageW(main_, UM_COMMAND, static_cast<WPARAM>(GetDlgCtrlID(hwnd)), reinterpret_cast<LPARAM>(GetParent(hwnd)));
 }
 
-LRESULT CCommandButton::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CMybtn::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_LBUTTONDOWN:
     // The second press of a double click: without this a locked selector
@@ -153,11 +153,11 @@ LRESULT CCommandButton::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// CChipComboBox
+// CMyComboBox
 
-void CChipComboBox::Attach(HWND combo, HWND mainWindow) { Subclass<CChipComboBox>::Attach(combo, mainWindow); }
+void CMyComboBox::Attach(HWND combo, HWND mainWindow) { Subclass<CMyComboBox>::Attach(combo, mainWindow); }
 
-LRESULT CChipComboBox::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CMyComboBox::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == kReflectedCommand && HIWORD(wParam) == CBN_SELCHANGE) {
     SendMessageW(main_, UM_CHIP_CHANGED, 0, 0);
     return 0;
@@ -165,11 +165,11 @@ LRESULT CChipComboBox::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// CFieldEdit
+// CMyedit
 
-void CFieldEdit::Attach(HWND edit, HWND mainWindow) { Subclass<CFieldEdit>::Attach(edit, mainWindow); }
+void CMyedit::Attach(HWND edit, HWND mainWindow) { Subclass<CMyedit>::Attach(edit, mainWindow); }
 
-LRESULT CFieldEdit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CMyedit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   const int self = GetDlgCtrlID(hwnd);
   switch (msg) {
     case WM_CHAR:
@@ -222,11 +222,11 @@ LRESULT CFieldEdit::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// CGroupFrame
+// CMygrp
 
-void CGroupFrame::Attach(HWND group, HWND mainWindow) { Subclass<CGroupFrame>::Attach(group, mainWindow); }
+void CMygrp::Attach(HWND group, HWND mainWindow) { Subclass<CMygrp>::Attach(group, mainWindow); }
 
-LRESULT CGroupFrame::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CMygrp::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC: {
@@ -255,11 +255,11 @@ LRESULT CGroupFrame::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-// CLinkLabel
+// CMystatic
 
-void CLinkLabel::Attach(HWND label, HWND mainWindow) { Subclass<CLinkLabel>::Attach(label, mainWindow); }
+void CMystatic::Attach(HWND label, HWND mainWindow) { Subclass<CMystatic>::Attach(label, mainWindow); }
 
-LRESULT CLinkLabel::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CMystatic::Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (GetDlgCtrlID(hwnd) != id::kWebLink) return DefSubclassProc(hwnd, msg, wParam, lParam);
   const HWND main = main_;
   switch (msg) {

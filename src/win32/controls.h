@@ -14,15 +14,18 @@ namespace kovra::win32 {
 template <typename Control>
 class Subclass;
 
+// The window's control classes keep their established names: CMy and the
+// kind of control each subclasses.
+
 // Push buttons, check boxes and radio buttons.
-class CCommandButton {
+class CMybtn {
  public:
   static void Attach(HWND button, HWND mainWindow);
   static bool IsLocked(HWND button);
 
  private:
-  friend class Subclass<CCommandButton>;
-  explicit CCommandButton(HWND main) : main_(main) {}
+  friend class Subclass<CMybtn>;
+  explicit CMybtn(HWND main) : main_(main) {}
   LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
   void Activate(HWND);
   bool Swallowed(HWND) const;
@@ -34,26 +37,26 @@ class CCommandButton {
 };
 
 // The chip list.
-class CChipComboBox {
+class CMyComboBox {
  public:
   static void Attach(HWND combo, HWND mainWindow);
 
  private:
-  friend class Subclass<CChipComboBox>;
-  explicit CChipComboBox(HWND main) : main_(main) {}
+  friend class Subclass<CMyComboBox>;
+  explicit CMyComboBox(HWND main) : main_(main) {}
   LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
 
   HWND main_;
 };
 
 // Single-line fields: the hexadecimal filter and the double-click actions.
-class CFieldEdit {
+class CMyedit {
  public:
   static void Attach(HWND edit, HWND mainWindow);
 
  private:
-  friend class Subclass<CFieldEdit>;
-  explicit CFieldEdit(HWND main) : main_(main) {}
+  friend class Subclass<CMyedit>;
+  explicit CMyedit(HWND main) : main_(main) {}
   LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
 
   HWND main_;
@@ -62,26 +65,26 @@ class CFieldEdit {
 
 // Group frames: the colours of the checksum field and the status line, and
 // the notifications of their children handed back to the children.
-class CGroupFrame {
+class CMygrp {
  public:
   static void Attach(HWND group, HWND mainWindow);
 
  private:
-  friend class Subclass<CGroupFrame>;
-  explicit CGroupFrame(HWND main) : main_(main) {}
+  friend class Subclass<CMygrp>;
+  explicit CMygrp(HWND main) : main_(main) {}
   LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
 
   HWND main_;
 };
 
 // Labels; the web-link label opens the maker's page.
-class CLinkLabel {
+class CMystatic {
  public:
   static void Attach(HWND label, HWND mainWindow);
 
  private:
-  friend class Subclass<CLinkLabel>;
-  explicit CLinkLabel(HWND main) : main_(main) {}
+  friend class Subclass<CMystatic>;
+  explicit CMystatic(HWND main) : main_(main) {}
   LRESULT Handle(HWND, UINT, WPARAM, LPARAM);
 
   HWND main_;

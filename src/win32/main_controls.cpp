@@ -92,21 +92,21 @@ HWND CreateControl(const ControlEntry& entry, HWND dialog, HINSTANCE instance, c
       // colour handler says. (A blank, not an empty, name: an empty one
       // falls back to the class's theme on some systems.)
       SetWindowTheme(control, L" ", L" ");
-      CGroupFrame::Attach(control, dialog);
+      CMygrp::Attach(control, dialog);
       break;
     case ControlKind::kCombo:
-      CChipComboBox::Attach(control, dialog);
+      CMyComboBox::Attach(control, dialog);
       break;
     case ControlKind::kCheckBox:
     case ControlKind::kRadio:
     case ControlKind::kPushButton:
-      CCommandButton::Attach(control, dialog);
+      CMybtn::Attach(control, dialog);
       break;
     case ControlKind::kLabel:
-      CLinkLabel::Attach(control, dialog);
+      CMystatic::Attach(control, dialog);
       break;
     case ControlKind::kEdit:
-      CFieldEdit::Attach(control, dialog);
+      CMyedit::Attach(control, dialog);
       break;
     case ControlKind::kList:
       break;

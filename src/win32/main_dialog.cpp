@@ -141,11 +141,11 @@ INT_PTR CMainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case UM_QUERY_LINK_ERROR:
       return Answer(s.linkError ? 1 : 0);
     case UM_LINK_DOWN:
-      s.webLinkPressed = 1;
+      s.linkPressed = 1;
       return Answer(0);
     case UM_LINK_UP:
-      if (!s.webLinkPressed) return Answer(0);
-      s.webLinkPressed = 0;
+      if (!s.linkPressed) return Answer(0);
+      s.linkPressed = 0;
       return Answer(1);
     case UM_INTERRUPT:
       s.interruptRequested = 1;
@@ -212,7 +212,7 @@ INT_PTR CMainDialog::OnCtlColor(UINT msg, WPARAM wParam, LPARAM lParam) {
   } else if (IsGroupFrame(controlId)) {
     colour = kGroupColour;
   } else if (controlId == id::kWebLink) {
-    colour = ctx_.state.webLinkPressed ? kRed : kBlue;
+    colour = ctx_.state.linkPressed ? kRed : kBlue;
   } else {
     return FALSE;
   }

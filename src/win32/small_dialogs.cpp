@@ -107,7 +107,7 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
       SendMessageW(data->edit, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
       // First in the tab order, before the buttons of the template.
       SetWindowPos(data->edit, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-      CFieldEdit::Attach(data->edit, data->owner);
+      CMyedit::Attach(data->edit, data->owner);
       // The template's one label (its id is -1, which not every system
       // finds by id).
       const HWND prompt = FindWindowExW(dialog, nullptr, L"Static", nullptr);

@@ -253,7 +253,7 @@ void Win32MainWindow::SetLocked(int id, bool locked) {
 }
 
 bool Win32MainWindow::IsLocked(int id) {
-  return OnUiThread([&] { return CCommandButton::IsLocked(Control(id)); }, false);
+  return OnUiThread([&] { return CMybtn::IsLocked(Control(id)); }, false);
 }
 
 void Win32MainWindow::SetupGrid() {

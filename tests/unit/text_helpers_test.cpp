@@ -53,9 +53,9 @@ TEST(FitDigits, PadsOrKeepsTheTail) {
 
 TEST(AllCharsIn, EmptyTextIsInAnySet) {
   EXPECT_TRUE(AllCharsIn("", "abc"));
-  EXPECT_TRUE(AllCharsIn("0400000012345678E8\r\n", kHexRecordChars));
-  EXPECT_FALSE(AllCharsIn("0400000012345678E8 ", kHexRecordChars));
-  EXPECT_FALSE(AllCharsIn("G", kHexRecordChars));
+  EXPECT_TRUE(AllCharsIn("0400000012345678E8\r\n", HexDigitSet));
+  EXPECT_FALSE(AllCharsIn("0400000012345678E8 ", HexDigitSet));
+  EXPECT_FALSE(AllCharsIn("G", HexDigitSet));
 }
 
 }  // namespace
