@@ -38,6 +38,31 @@ bool BeginRangeOperation(AppContext& ctx, uint8_t code, const char* progress, bo
   return ReadAcknowledgement(ctx);
 }
 
+// A blank check or a verify: the programmer walks the range and passes its
+// end only when every byte is as it should be; where it stops is the
+// failure's address. True when it passed (the caller says so).
+struct RangeWalk {
+  uint8_t code;
+  const char* progress;
+  bool reportLinkFailure;
+  Failure failure;
+  const char* failedText;
+};
+
+bool WalkRange(AppContext& ctx, const RangeWalk& walk) {
+  AppState& s = ctx.state;
+  if (!BeginRangeOperation(ctx, walk.code, walk.progress, walk.reportLinkFailure)) return false;
+  const uint32_t last = RunProgressPhase(ctx, walk.code, s.programStart, s.programEnd, walk.progress);
+  if (last > s.programEnd) {
+    s.linkError = 0;
+    return true;
+  }
+  s.linkError = 1;
+  s.outcome.FailAt(walk.failure, last);
+  SetStatus(ctx, walk.failedText + Hex5(last));
+  return false;
+}
+
 // The programmer's verdict on what it programmed. The window calls any
 // answer but OK a checksum error; as an outcome, silence is a lost link.
 bool ProgrammingVerdict(AppContext& ctx, uint32_t tries) {
@@ -89,32 +114,25 @@ void ChipChecksum(AppContext& ctx) {
 
 void BlankCheck(AppContext& ctx) {
   AppState& s = ctx.state;
-  constexpr const char* kProgress = "请稍候,芯片空检查";
-  if (!BeginRangeOperation(ctx, cmd::kBlankCheck, kProgress, true)) return;
-  const uint32_t last = RunProgressPhase(ctx, cmd::kBlankCheck, s.programStart, s.programEnd, kProgress);
-  if (last > s.programEnd) {
-    s.linkError = 0;
-    SetStatus(ctx, "芯片是空的, 在地址空间: " + Hex5(s.programStart) + "~~" + Hex5(s.programEnd));
-  } else {
-    s.linkError = 1;
-    s.outcome.FailAt(Failure::kNotBlank, last);
-    SetStatus(ctx, "芯片不空, 在地址: " + Hex5(last));
+  if (!WalkRange(ctx, {.code = cmd::kBlankCheck,
+                       .progress = "请稍候,芯片空检查",
+                       .reportLinkFailure = true,
+                       .failure = Failure::kNotBlank,
+                       .failedText = "芯片不空, 在地址: "})) {
+    return;
   }
+  SetStatus(ctx, "芯片是空的, 在地址空间: " + Hex5(s.programStart) + "~~" + Hex5(s.programEnd));
 }
 
 void VerifyChip(AppContext& ctx) {
-  AppState& s = ctx.state;
-  constexpr const char* kProgress = "请稍候,校验芯片数据";
-  if (!BeginRangeOperation(ctx, cmd::kVerifyChip, kProgress, false)) return;
-  const uint32_t last = RunProgressPhase(ctx, cmd::kVerifyChip, s.programStart, s.programEnd, kProgress);
-  if (last > s.programEnd) {
-    s.linkError = 0;
-    SetStatus(ctx, "校验芯片成功");
-  } else {
-    s.linkError = 1;
-    s.outcome.FailAt(Failure::kVerifyFailed, last);
-    SetStatus(ctx, "校验芯片失败! 在地址: " + Hex5(last));
+  if (!WalkRange(ctx, {.code = cmd::kVerifyChip,
+                       .progress = "请稍候,校验芯片数据",
+                       .reportLinkFailure = false,
+                       .failure = Failure::kVerifyFailed,
+                       .failedText = "校验芯片失败! 在地址: "})) {
+    return;
   }
+  SetStatus(ctx, "校验芯片成功");
 }
 
 void VerifyByReadback(AppContext& ctx) {

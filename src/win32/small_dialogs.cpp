@@ -37,17 +37,22 @@ std::wstring Head(std::string_view utf8, size_t maxChars) {
   return wide;
 }
 
+// A dialog's data: handed over with WM_INITDIALOG, kept in DWLP_USER.
+template <typename T>
+T* DialogData(HWND dialog, UINT msg, LPARAM lParam) {
+  if (msg == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+  return reinterpret_cast<T*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
 struct SetCountData {
   CounterSettings settings;
   HFONT font = nullptr;
 };
 
 INT_PTR CALLBACK SetCountProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* data = reinterpret_cast<SetCountData*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  auto* data = DialogData<SetCountData>(dialog, msg, lParam);
   switch (msg) {
     case WM_INITDIALOG: {
-      SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-      data = reinterpret_cast<SetCountData*>(lParam);
       data->font = CreateFontW(16, 7, 0, 0, 550, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Shell Dlg");
       for (int control : {IDC_SUCCESS_START, IDC_FAILURE_START}) {
@@ -95,11 +100,9 @@ struct EditData {
 };
 
 INT_PTR CALLBACK EditProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* data = reinterpret_cast<EditData*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  auto* data = DialogData<EditData>(dialog, msg, lParam);
   switch (msg) {
     case WM_INITDIALOG: {
-      SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-      data = reinterpret_cast<EditData*>(lParam);
       const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
       data->edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_CENTER | ES_UPPERCASE | ES_AUTOHSCROLL, 30,
