@@ -18,7 +18,6 @@
 #include "chips/chip_list.h"
 #include "cli/line.h"
 #include "cli/system.h"
-#include "ops/operations.h"
 #include "platform/system_clock.h"
 
 namespace kovra::cli {
@@ -422,12 +421,10 @@ void DeclareProgram(CLI::App& command, Inputs& in) {
   AddPort(command, in, "a programmer's port; several: one programmer each, all at once");
   AddChip(command, in)->required();
   AddChips(command, in);
-  std::string steps;
-  for (const AutoStep& step : AutoSteps()) steps += std::string(steps.empty() ? "" : ",") + step.name;
   command
       .add_option_function<std::vector<std::string>>(
           "--steps", [&in](const std::vector<std::string>& names) { in.steps = names; },
-          "the steps of each run, program among them (default: those the chip's rules tick): " + steps)
+          "the steps of each run, program among them (default: those the chip's rules tick): " + StepNames())
       ->delimiter(',')
       ->allow_extra_args(false)
       ->type_name("STEP,...");

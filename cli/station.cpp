@@ -37,12 +37,6 @@ int OptionBox(uint32_t bit) {
   return 0;
 }
 
-std::string StepNames() {
-  std::string names;
-  for (const AutoStep& step : AutoSteps()) names += std::string(names.empty() ? "" : ",") + step.name;
-  return names;
-}
-
 // A chip the list file holds on a line the window leaves out.
 bool ListedOnlyInFile(const std::string& chipList, const std::string& chip) {
   const auto lines = ReadChipListLines(chipList);
@@ -73,6 +67,12 @@ std::string RefusalReason(AppContext& ctx, TargetRefusal why, const std::string&
 }
 
 }  // namespace
+
+std::string StepNames() {
+  std::string names;
+  for (const AutoStep& step : AutoSteps()) names += std::string(names.empty() ? "" : ",") + step.name;
+  return names;
+}
 
 Result Refused(std::string why, std::string status) {
   Outcome outcome;

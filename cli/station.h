@@ -38,6 +38,10 @@ struct Result {
   bool passed() const { return outcome.passed(); }
 };
 
+// The steps of an automatic run as --steps names them, comma-separated, in
+// the order a run takes them.
+std::string StepNames();
+
 // A step that was not taken, and why.
 Result Refused(std::string why, std::string status);
 
