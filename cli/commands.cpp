@@ -240,16 +240,20 @@ struct OnePort {
   Station station;
 };
 
-// A single-port command's end: its status line, or its JSON result with
-// what else the command tells.
-int Finish(OnePort& one, const Result& result, const nlohmann::ordered_json& more = nlohmann::ordered_json::object()) {
+// What a single-port command tells beside its status.
+using Fields = std::vector<std::pair<const char*, std::string>>;
+
+// A single-port command's end: its status and fields as "key: value"
+// lines, or its JSON result with the fields.
+int Finish(OnePort& one, const Result& result, const Fields& fields = {}) {
   one.console.Done();
   if (one.json) {
     nlohmann::ordered_json object = ResultJson(one.port.name, result);
-    object.update(more);
+    for (const auto& [key, value] : fields) object[key] = value;
     one.console.Result(JsonLine(object));
   } else {
     Print("status", result.status);
+    for (const auto& [key, value] : fields) Print(key, value);
   }
   return result.passed() ? kExitOk : kExitFailed;
 }
@@ -267,17 +271,11 @@ int Download(const Inputs& in) {
   bool downloaded = false;
   const Result result = one.station.Ready(&downloaded);
   if (!result.passed()) return Finish(one, result);
-  const std::pair<const char*, std::string> fields[] = {{"download", downloaded ? "done" : "skipped"},
-                                                        {"start", one.station.Text(id::kStartAddress)},
-                                                        {"end", one.station.Text(id::kEndAddress)},
-                                                        {"checksum", one.station.Text(id::kChecksumField)}};
-  nlohmann::ordered_json more = nlohmann::ordered_json::object();
-  for (const auto& [key, value] : fields) more[key] = value;
-  const int status = Finish(one, result, more);
-  if (!in.json) {
-    for (const auto& [key, value] : fields) Print(key, value);
-  }
-  return status;
+  return Finish(one, result,
+                {{"download", downloaded ? "done" : "skipped"},
+                 {"start", one.station.Text(id::kStartAddress)},
+                 {"end", one.station.Text(id::kEndAddress)},
+                 {"checksum", one.station.Text(id::kChecksumField)}});
 }
 
 int Program(const Inputs& in) {
