@@ -52,11 +52,23 @@ std::vector<std::string> ResolvePorts(const std::vector<std::string>& named) {
   return ports;
 }
 
+}  // namespace
+
+std::string DefaultChipList() {
+  const std::filesystem::path folder = Utf8Path(ExecutableFolder());
+  const std::filesystem::path installed = folder.parent_path() / "share" / "kovra" / kChipListFileName;
+  std::error_code error;
+  if (folder.filename() == "bin" && std::filesystem::is_regular_file(installed, error)) return PathText(installed);
+  return PathText(folder / Utf8Path(kChipListFileName));
+}
+
+namespace {
+
 Job BaseJob(const Inputs& in, const std::string& codeFile) {
   Job job;
   job.codeFile = codeFile;
   if (in.chips) RequireRegularFile("--chips", *in.chips, false);
-  job.chipList = in.chips.value_or(PathText(Utf8Path(ExecutableFolder()) / Utf8Path(kChipListFileName)));
+  job.chipList = in.chips ? *in.chips : DefaultChipList();
   // Empty would mean the list's first row, which is no chip.
   if (in.chip && in.chip->empty()) throw Refusal{"--chip names no chip"};
   job.chip = in.chip.value_or("");
@@ -366,7 +378,9 @@ void AddPort(CLI::App& command, Inputs& in, const std::string& help) {
 }
 
 void AddChips(CLI::App& command, Inputs& in) {
-  AddText(command, "--chips", in.chips, "the chip list file (default: samlist.txt beside kovra-cli)")
+  AddText(command, "--chips", in.chips,
+          "the chip list file (default: PREFIX/share/kovra/samlist.txt when installed in PREFIX/bin, else "
+          "samlist.txt beside kovra-cli)")
       ->type_name("LIST");
 }
 
@@ -393,7 +407,7 @@ void DeclareSaveHex(CLI::App& command, Inputs& in) {
 }
 
 void DeclareChips(CLI::App& command, Inputs& in) {
-  command.add_option("LISTFILE", in.file, "the chip list file")->required();
+  command.add_option("LISTFILE", in.file, "the chip list file (default: the one --chips takes)");
 }
 
 void DeclarePorts(CLI::App&, Inputs&) {}

@@ -49,6 +49,10 @@ std::string MessageLine(const std::string& caption, const std::string& text);
 // read or written for ever. mayBeNew: a missing file is made later, in a
 // folder that must exist.
 void RequireRegularFile(const std::string& what, const std::string& path, bool mayBeNew);
+// The chip list when --chips is not given: an installed kovra-cli
+// (PREFIX/bin) reads PREFIX/share/kovra's, one anywhere else the list
+// beside it.
+std::string DefaultChipList();
 
 // The commands that need no programmer.
 int Load(const Inputs& in);

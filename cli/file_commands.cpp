@@ -113,12 +113,13 @@ int SaveHex(const Inputs& in) {
 }
 
 int Chips(const Inputs& in) {
+  const std::string list = in.file.empty() ? DefaultChipList() : in.file;
   // A missing file is the chip list's own failure, as in the window.
   std::error_code error;
-  if (std::filesystem::exists(Utf8Path(in.file), error)) RequireRegularFile("chips", in.file, false);
-  const auto lines = ReadChipListLines(in.file);
+  if (std::filesystem::exists(Utf8Path(list), error)) RequireRegularFile("chips", list, false);
+  const auto lines = ReadChipListLines(list);
   if (!lines) {
-    std::fprintf(stderr, "error: %s: the chip list cannot be read\n", in.file.c_str());
+    std::fprintf(stderr, "error: %s: the chip list cannot be read\n", list.c_str());
     return kExitFailed;
   }
   uint32_t row = 0;
@@ -128,7 +129,7 @@ int Chips(const Inputs& in) {
     printed += ChipFields(line.chip) + "\n";
   }
   if (row == 0) {
-    std::fprintf(stderr, "error: %s: no chip the window would list\n", in.file.c_str());
+    std::fprintf(stderr, "error: %s: no chip the window would list\n", list.c_str());
     return kExitFailed;
   }
   std::fputs(printed.c_str(), stdout);
