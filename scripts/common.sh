@@ -3,8 +3,9 @@
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
   libbenchmark-dev binutils mingw-w64 libcli11-dev nlohmann-json3-dev)
 WINE_PACKAGES=(wine wine64)
-# The installer's compiler, for ./test's packages.
-PACKAGING_PACKAGES=(nsis)
+# The installer's compiler, for ./test's packages; the manual pages' compiler,
+# and what checks the Debian package (lintian, man, udevadm, bash-completion).
+PACKAGING_PACKAGES=(nsis scdoc lintian man-db udev bash-completion)
 
 # Installs the Debian packages that are not installed yet.
 ensure_packages() {
