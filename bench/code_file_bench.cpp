@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading and saving a HEX file that fills the whole 1 MiB code image.
 
 #include <benchmark/benchmark.h>

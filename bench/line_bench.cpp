@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor of the command line's production line: the virtual time of
 // RunLine against the simulated programmer behind a port that behaves like
 // kovra-sim's pseudo-terminal. Virtual time is the host's waits, the line

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Wall time of `kovra-cli program` against kovra-sim in real time (38400
 # baud, the programmer's real work times) on pseudo-terminals, next to its
 # floor: the virtual time of the same job through the same line logic

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's virtual time against the simulated programmer, next to the
 // least time the protocol's waits and the programmer's own work allow.
 

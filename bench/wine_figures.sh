@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Measures kovra.exe under Wine and Xvfb against kovra-sim (real line
 # timing): time from process start to the connected status text, the
 # longest time the window takes to answer a message during a download and

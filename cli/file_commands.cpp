@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands on code files and chip lists: the loader, the HEX writer and
 // the chip list parser as the window runs them, with no programmer.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kovra-cli: the programmer host for scripts and production lines: code
 // files and chip lists, and one or many programmers driven at once.
 // Output is UTF-8, one "key: value" per line.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails when a file includes a header of a layer above its own, when the
 # portable layers include an OS header, or when the simulator and the host
 # include each other's code.

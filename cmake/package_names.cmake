@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Read by cpack for each generator: the installer and the portable ZIP get
 # names of their own.
 if(CPACK_GENERATOR STREQUAL "NSIS")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The installer (NSIS, when makensis is there) and the portable ZIP:
 #   cmake --build --preset windows --target package
 # Both hold the same flat folder: the two programs, samlist.txt and the

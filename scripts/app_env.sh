@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by ./run, the end-to-end tests and the figures script: the Wine
 # prefix the program runs in, a display, and the simulated programmer.
 # Needs scripts/common.sh.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by ./test and ./run: package lists, installation, the Wine prefix.
 
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev

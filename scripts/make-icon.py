@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws the program's icon (a chip with a K on it) as src/win32/kovra.ico.
 
 Plain 32-bit BMP images in an ICO container, 16x16 and 32x32, no libraries.

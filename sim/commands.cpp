@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The programmer's commands: what each does to the chip and the programming
 // memory, how long it takes and what it answers.
 

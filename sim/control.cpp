@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/control.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/device.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The programmer's engine: single-threaded, driven by explicit time.

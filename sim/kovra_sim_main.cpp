@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kovra-sim: the simulated programmer in real time on a pseudo-terminal, for
 // the Windows program under Wine (or anything else that opens a tty).
 

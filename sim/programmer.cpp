@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/programmer.h"
 
 #include <algorithm>

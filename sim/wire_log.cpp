@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/wire_log.h"
 
 #include <algorithm>

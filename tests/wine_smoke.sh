@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Windows build of kovra-cli, run under Wine, must answer exactly as the
 # native one: same texts, same HEX file bytes.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/headless_window.h"
 
 #include <stdexcept>

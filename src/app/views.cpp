@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/views.h"
 
 #include "base/control_ids.h"

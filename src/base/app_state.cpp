@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/app_state.h"
 
 namespace kovra {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/control_table.h"
 
 #include <array>

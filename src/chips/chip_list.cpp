@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "chips/chip_list.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "chips/target_rules.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image/code_loader.h"
 
 #include <algorithm>

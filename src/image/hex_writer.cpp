@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image/hex_writer.h"
 
 #include <algorithm>

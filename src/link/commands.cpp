@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/commands.h"
 
 #include <cstring>

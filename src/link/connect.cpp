@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <optional>
 
 #include "base/control_ids.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/link_worker.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/host_timing.h"
 #include "link/programmer_link.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/registry_port_map.h"
 
 #include "base/text_helpers.h"

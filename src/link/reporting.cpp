@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/control_ids.h"
 #include "base/host_timing.h"
 #include "base/texts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "linux/device_port_map.h"
 
 #include <sys/stat.h>

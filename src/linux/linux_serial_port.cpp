@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "linux/linux_serial_port.h"
 
 #include <fcntl.h>

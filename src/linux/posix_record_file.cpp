@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "linux/posix_record_file.h"
 
 #include <fcntl.h>

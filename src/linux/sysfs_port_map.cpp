@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "linux/sysfs_port_map.h"
 
 #include <algorithm>

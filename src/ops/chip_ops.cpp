@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/chip_ops.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/download.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/hex_save.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/memory_ops.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/offline_master.h"
 
 #include "base/control_ids.h"

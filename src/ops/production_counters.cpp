@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/production_counters.h"
 
 #include "base/control_ids.h"

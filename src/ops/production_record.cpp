@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/production_record.h"
 
 #include <chrono>

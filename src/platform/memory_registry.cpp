@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/memory_registry.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "win32/controls.h"
 
 #include <commctrl.h>

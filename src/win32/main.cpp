@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <windows.h>
 // These need windows.h first.
 #include <commctrl.h>

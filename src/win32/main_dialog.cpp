@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "win32/main_dialog.h"
 
 #include <commctrl.h>

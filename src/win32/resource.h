@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource ids, shared by kovra.rc and the C++ side: plain defines only.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "win32/small_dialogs.h"
 
 #include <array>

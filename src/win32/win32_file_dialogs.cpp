@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "win32/win32_file_dialogs.h"
 
 #include <commdlg.h>

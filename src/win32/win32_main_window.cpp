@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "win32/win32_main_window.h"
 
 #include <commctrl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "win32/win32_program_folder.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kovra-drive: drives the real kovra.exe the way an operator does, from a
 // script, for the end-to-end tests and ./run. It finds the main window,
 // presses controls by id with mouse and key messages, reads texts and tick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kovra_link_check: the link on the real Windows serial port and serial
 // port map, under Wine, against kovra-sim. It finds the bridge in the map,
 // connects with the probe frame and runs a memory checksum command. No

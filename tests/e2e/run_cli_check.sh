@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # kovra-cli.exe under Wine against kovra-sim as a bridge COM port: program
 # with a record, by the port's name and by auto, and as JSON lines; then bad
 # ports refused.

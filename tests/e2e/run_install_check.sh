@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Windows packages, used as a user uses them, in a fresh Wine prefix of
 # their own, against kovra-sim:
 #  - the portable ZIP, unpacked: its kovra.exe finds the chip list beside

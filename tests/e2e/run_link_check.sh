@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # kovra_link_check.exe under Wine against kovra-sim: the link on the real
 # Windows serial port and serial port map (see tests/e2e/link_check.cpp).
 set -uo pipefail

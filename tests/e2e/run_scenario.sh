@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs one end-to-end scenario: kovra.exe under Wine on its own Xvfb
 # display, kovra-sim as its programmer, kovra-drive.exe playing the script.
 # Screenshots land in out/e2e/NAME/ (at least one at the end).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # kovra_window_check.exe under Wine and Xvfb: the checks of the Windows main
 # window that need a real window (see src/win32/tests/window_check.cpp).
 set -uo pipefail

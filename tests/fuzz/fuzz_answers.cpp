@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes from the programmer, given to each answer reader: no crash, no
 // endless wait, and nothing but the exact "OK" or "ROMOK" taken as success.
 #include <cstddef>

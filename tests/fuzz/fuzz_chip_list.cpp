@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any file contents: the chip table stays within its fixed sizes and holds
 // no lower-case letter.
 #include <cstddef>

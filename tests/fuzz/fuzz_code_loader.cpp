@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The code file loader on arbitrary file contents. The first input byte
 // chooses a binary (odd) or a text file; the rest is the file.
 

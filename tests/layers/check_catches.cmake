@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake/check_layers.cmake against small made-up trees: each include below
 # must pass or fail as its case says.
 #   cmake -DCHECK=<check_layers.cmake> -DWORK=<scratch folder> -P check_catches.cmake

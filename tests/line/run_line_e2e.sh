@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # kovra-cli on a production line: kovra-sim programmers in real time on
 # pseudo-terminals, driven as an operator or a line script would.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Bare-bones host side for the emulator's own tests: raw frames and reads on

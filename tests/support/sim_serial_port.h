@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The simulated programmer as the host's logic meets it: behind a USB-serial

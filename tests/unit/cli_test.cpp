@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kovra-cli as scripts see it: its exact output lines and exit codes.
 #include <fcntl.h>
 #include <gtest/gtest.h>

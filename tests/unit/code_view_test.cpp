@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/code_view.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/counters.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every fault of the programmer at every step of an automatic run: the run
 // stops at that step with its own failure, and only chip failures count.
 #include <gtest/gtest.h>

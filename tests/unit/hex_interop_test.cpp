@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Our HEX files against two independent readers and writers of the format:
 // GNU objcopy and SRecord's srec_cat.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line's production line against simulated programmers, each
 // on its own bridge and its own virtual clock, the stations on their own
 // threads as kovra-cli runs them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The byte primitives and answer readers against a port that plays back a
 // script of timed bytes, following the port's time-out rules.
 #include <gtest/gtest.h>

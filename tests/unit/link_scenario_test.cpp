@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link against the simulated programmer: connect, supervision and the
 // conversation's failure paths, in virtual time.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Linux serial port on a pseudo-terminal, the vetting of a port named
 // on the command line, the bridge's ports from a made-up sysfs tree, and the
 // record file on a real file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operations one by one against the simulated programmer: download,
 // blank check, verify, copies, offline master and HEX save.
 #include <gtest/gtest.h>

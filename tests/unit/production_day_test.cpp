@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A random production day against the simulated programmer, in virtual
 // time: operations in any order (downloads, damaged and interrupted ones,
 // memory initialisation, chip copies, automatic runs, single chip steps,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A production day against the simulated programmer: load, download, then
 // chip after chip with one button, in both variants of the automatic run.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated programmer's commands over the in-process port, raw bytes
 // with the host's waits: shapes of the answers, their timing, and what each
 // command does to the chip and the programming memory.

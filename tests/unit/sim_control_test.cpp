@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text control commands of the simulated programmer (kovra-sim's control
 // FIFO), and a smoke test of kovra-sim itself on a pseudo-terminal.
 

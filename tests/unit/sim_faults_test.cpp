@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated programmer's fault switches, and unplugging its bridge.
 
 #include <gtest/gtest.h>

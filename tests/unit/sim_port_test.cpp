@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The in-process serial port: opening, the COMMTIMEOUTS rules in virtual
 // time, purge, wire time of writes, line settings; and the virtual clock's
 // alarms it relies on.

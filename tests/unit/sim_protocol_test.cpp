@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the simulated programmer reports as protocol misuse by the host, and
 // how it finds the next frame after misuse or after a stream's padding.
 

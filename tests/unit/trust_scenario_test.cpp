@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a production line must be able to trust across operations: code that
 // was not confirmed is never programmed, an interrupted master is never
 // configured, a pulled cable is no chip failure, wide code files download,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checks of the Windows main window that only a real window can answer,
 // run under Wine by tests/e2e/run_window_check.sh: calls from a worker thread reach
 // the controls and come back, they mean what the headless window (the

@@ -1,0 +1,23 @@
+# SPDX-License-Identifier: MIT
+# Every source file of ours says its licence in its first lines:
+#   cmake -DROOT=<source dir> -P cmake/check_licence.cmake
+set(patterns)
+foreach(folder src cli sim tests bench scripts cmake packaging/linux)
+  foreach(extension cpp h rc in cmake sh drive scd bash txt)
+    list(APPEND patterns ${ROOT}/${folder}/*.${extension})
+  endforeach()
+endforeach()
+file(GLOB_RECURSE sources ${patterns})
+list(APPEND sources ${ROOT}/CMakeLists.txt ${ROOT}/run ${ROOT}/test ${ROOT}/bench/run)
+set(missing)
+foreach(source IN LISTS sources)
+  file(STRINGS ${source} head LIMIT_COUNT 3)
+  if(NOT head MATCHES "SPDX-License-Identifier: MIT")
+    file(RELATIVE_PATH name ${ROOT} ${source})
+    list(APPEND missing ${name})
+  endif()
+endforeach()
+if(missing)
+  list(JOIN missing "\n  " lines)
+  message(FATAL_ERROR "no SPDX-License-Identifier line in:\n  ${lines}")
+endif()
