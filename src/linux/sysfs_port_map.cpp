@@ -40,14 +40,11 @@ bool NaturalLess(std::string_view a, std::string_view b) {
   return a.size() - i < b.size() - j;
 }
 
-// udev's stable names of the ttys in `devices`: a bridge keeps its
-// serial/by-path name, the USB socket it is plugged into, whatever ttyUSBn
-// it gets. By the tty they lead to; of two names (udev may add one with the
-// USB revision) the first in order.
-std::map<std::filesystem::path, std::string> ByPathNames(const std::filesystem::path& devices) {
+// Names in `folder` of the ttys in `devices`, by the tty they lead to; of
+// two names (udev may add one with the USB revision) the first in order.
+std::map<std::filesystem::path, std::string> NamesIn(const std::filesystem::path& folder) {
   std::map<std::filesystem::path, std::string> names;
   std::error_code error;
-  const std::filesystem::path folder = devices / "serial" / "by-path";
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     std::error_code unresolved;
     const std::filesystem::path tty = std::filesystem::canonical(it->path(), unresolved);
@@ -56,6 +53,16 @@ std::map<std::filesystem::path, std::string> ByPathNames(const std::filesystem::
     auto [entry, added] = names.emplace(tty, name);
     if (!added && name < entry->second) entry->second = std::move(name);
   }
+  return names;
+}
+
+// Stable names of the ttys in `devices`: a bridge keeps its name, the USB
+// socket it is plugged into, whatever ttyUSBn it gets. The package's udev
+// rule names it under kovra/; udev's own serial/by-path names serve where
+// that rule is not installed.
+std::map<std::filesystem::path, std::string> StableNames(const std::filesystem::path& devices) {
+  auto names = NamesIn(devices / "kovra");
+  names.merge(NamesIn(devices / "serial" / "by-path"));
   return names;
 }
 
@@ -71,7 +78,7 @@ std::vector<BridgePort> SysfsPortMap::Scan() {
     std::string name = it->path().filename().string();
     if (Listed(name)) names.push_back(std::move(name));
   }
-  const auto stable = ByPathNames(devices_);
+  const auto stable = StableNames(devices_);
   std::vector<BridgePort> ports;
   for (std::string& name : names) {
     const std::filesystem::path node = devices_ / name;

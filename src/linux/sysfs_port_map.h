@@ -8,9 +8,10 @@
 namespace kovra::linux_platform {
 
 // The bridge's ports from sysfs: the ttys whose USB serial driver is
-// pl2303, listed under their tty name ("ttyUSB0") and opened by udev's
-// stable name of the socket ("/dev/serial/by-path/...-usb-0:2:1.0-port0"),
-// or by their device node ("/dev/ttyUSB0") when they have none. An
+// pl2303, listed under their tty name ("ttyUSB0") and opened by a stable
+// name of the socket (the package's "/dev/kovra/...-usb-0:2:1.0", else
+// udev's "/dev/serial/by-path/...-usb-0:2:1.0-port0"), or by their device
+// node ("/dev/ttyUSB0") when they have none. An
 // unplugged bridge's entry goes away.
 class SysfsPortMap : public PortMap {
  public:

@@ -160,31 +160,35 @@ TEST(LinuxPlatform, SerialPortOnAPseudoTerminal) {
   close(observer);
 }
 
-// Listed by udev's by-path name, the socket's, when the tty has one.
+// Listed by the socket's name when the tty has one: the package's kovra/
+// link, else udev's by-path name.
 TEST(LinuxPlatform, SysfsPortMapListsOnlyTheBridgesPorts) {
   struct Tty {
     const char* name;
     const char* driver;  // none: no device behind it
     std::vector<std::string> byPath;
+    std::string kovra;  // "": no link of the package's rule
   };
   const std::string socket2 = "pci-0000:00:14.0-usb-0:2:1.0-port0";
-  const std::string socket10 = "pci-0000:00:14.0-usb-0:10:1.0-port0";
-  const Tty ttys[] = {{"ttyUSB10", "pl2303", {"pci-0000:00:14.0-usbv2-0:2:1.0-port0", socket2}},
-                      {"ttyUSB2", "pl2303", {socket10}},
-                      {"ttyUSB3", "pl2303", {}},
-                      {"ttyUSB1", "ftdi_sio", {"pci-0000:00:14.0-usb-0:1:1.0-port0"}},
-                      {"ttyS0", nullptr, {}}};
+  const std::string socket10 = "pci-0000:00:14.0-usb-0:10:1.0";
+  const Tty ttys[] = {{"ttyUSB10", "pl2303", {"pci-0000:00:14.0-usbv2-0:2:1.0-port0", socket2}, ""},
+                      {"ttyUSB2", "pl2303", {socket10 + "-port0"}, socket10},
+                      {"ttyUSB3", "pl2303", {}, ""},
+                      {"ttyUSB1", "ftdi_sio", {"pci-0000:00:14.0-usb-0:1:1.0-port0"}, ""},
+                      {"ttyS0", nullptr, {}, ""}};
 
   ScratchDir scratch;
   ASSERT_FALSE(scratch.path.empty());
   const fs::path ttyClass = scratch.path / "class" / "tty";
   const fs::path dev = scratch.path / "dev";
   fs::create_directories(dev / "serial" / "by-path");
+  fs::create_directories(dev / "kovra");
   for (const Tty& tty : ttys) {
     fs::create_directories(ttyClass / tty.name);
     std::ofstream(dev / tty.name) << "";
     for (const std::string& link : tty.byPath)
       fs::create_symlink("../../"s + tty.name, dev / "serial" / "by-path" / link);
+    if (!tty.kovra.empty()) fs::create_symlink("../"s + tty.name, dev / "kovra" / tty.kovra);
     if (tty.driver == nullptr) continue;
     const fs::path driver = scratch.path / "drivers" / tty.driver;
     fs::create_directories(driver);
@@ -195,10 +199,10 @@ TEST(LinuxPlatform, SysfsPortMapListsOnlyTheBridgesPorts) {
   SysfsPortMap map(ttyClass, dev);
   const std::vector<BridgePort> ports = map.Scan();
   ASSERT_EQ(ports.size(), 3u);
-  EXPECT_EQ(ports[0].device, "ttyUSB10");
-  EXPECT_EQ(ports[0].port, (dev / "serial" / "by-path" / socket2).string());
-  EXPECT_EQ(ports[1].device, "ttyUSB2");
-  EXPECT_EQ(ports[1].port, (dev / "serial" / "by-path" / socket10).string());
+  EXPECT_EQ(ports[0].device, "ttyUSB2");
+  EXPECT_EQ(ports[0].port, (dev / "kovra" / socket10).string());
+  EXPECT_EQ(ports[1].device, "ttyUSB10");
+  EXPECT_EQ(ports[1].port, (dev / "serial" / "by-path" / socket2).string());
   EXPECT_EQ(ports[2].device, "ttyUSB3");
   EXPECT_EQ(ports[2].port, (dev / "ttyUSB3").string());
   EXPECT_TRUE(map.Listed("ttyUSB2"));
