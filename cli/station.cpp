@@ -141,6 +141,8 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
       return "chip " + job.chip + " is in " + job.chipList + " on a line the window does not list (sixth field 3)";
     }
     if (entry < 0) return "unknown chip " + job.chip + " (not in " + job.chipList + ")";
+    // The window's "none selected": a run on it would take an MTP chip's steps.
+    if (entry == 0) return job.chip + " is the chip list's first row, which stands for no chip";
     w.ComboSelect(id::kChipCombo, entry);
     ApplyChipSelection(ctx_);
   }

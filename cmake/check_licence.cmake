@@ -3,7 +3,7 @@
 #   cmake -DROOT=<source dir> -P cmake/check_licence.cmake
 set(patterns)
 foreach(folder src cli sim tests bench scripts cmake packaging/linux)
-  foreach(extension cpp h rc in cmake sh drive scd bash txt)
+  foreach(extension cpp h rc in cmake sh drive scd bash txt xml)
     list(APPEND patterns ${ROOT}/${folder}/*.${extension})
   endforeach()
 endforeach()

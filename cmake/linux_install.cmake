@@ -16,6 +16,9 @@ install(TARGETS kovra-cli kovra-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/data/samlist.txt DESTINATION ${CMAKE_INSTALL_DATADIR}/kovra)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/samples DESTINATION ${CMAKE_INSTALL_DATADIR}/kovra)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/70-kovra.rules DESTINATION ${KOVRA_UDEV_RULES_DIR})
+# The bridges the rule serves, for software centres.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/com.lentaro.kovra_cli.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/kovra-cli.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kovra-cli)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/linux/copyright

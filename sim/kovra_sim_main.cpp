@@ -196,7 +196,8 @@ class Simulator {
     return true;
   }
 
-  void Run() {
+  // False when it stopped on a failure rather than on a signal or quit.
+  bool Run() {
     std::vector<uint8_t> pending;
     while (!quit_) {
       uint64_t now = NowUs();
@@ -206,7 +207,7 @@ class Simulator {
       }
       if (replugAt_ && now >= *replugAt_) {
         replugAt_.reset();
-        if (!Plug()) return;
+        if (!Plug()) return false;
       }
       if (master_ >= 0) {
         uint8_t buffer[4096];
@@ -232,7 +233,7 @@ class Simulator {
 
       pollfd fds[3] = {{signalPipe[0], POLLIN, 0}, {control_, POLLIN, 0}, {master_, POLLIN, 0}};
       if (!pending.empty()) fds[2].events |= POLLOUT;
-      if (ppoll(fds, 3, &timeout, nullptr) < 0 && errno != EINTR) return;
+      if (ppoll(fds, 3, &timeout, nullptr) < 0 && errno != EINTR) return Fail("cannot wait for the line");
       if (fds[0].revents != 0) quit_ = true;
       if (control_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) ReadControl();
       if (master_ >= 0 && (fds[2].revents & POLLIN) != 0) {
@@ -241,6 +242,7 @@ class Simulator {
         if (n > 0) programmer_.HostWrite(buffer, static_cast<size_t>(n), NowUs());
       }
     }
+    return true;
   }
 
  private:
@@ -444,6 +446,5 @@ int main(int argc, char** argv) {
   NowUs();
   Simulator simulator(*options);
   if (!simulator.Start()) return 1;
-  simulator.Run();
-  return 0;
+  return simulator.Run() ? 0 : 1;
 }

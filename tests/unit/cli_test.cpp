@@ -207,6 +207,7 @@ TEST(Cli, EveryUseSaysWhatWentWrong) {
       {"program " + hex + job + " --chip KV86P99", 2, "",
        "chip KV86P99 is in " + list + " on a line the window does not list"},
       {"program " + hex + job + " --chip KV86P77", 2, "", "unknown chip KV86P77 (not in " + list + ")"},
+      {"program " + hex + job + " --chip noselec", 2, "", "noselec is the chip list's first row"},
       // The window's question as the reason's witness, on the same line.
       {"program " + big + job + " --chip KV86P48", 2, "",
        "the programming range ends at 2FFF, beyond the ROM of KV86P48 (up to 1FFF) (the window would ask: "
