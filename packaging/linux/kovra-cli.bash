@@ -51,9 +51,6 @@ _kovra_cli_ports()
   "$1" ports 2>/dev/null | while read -r key port; do
     [[ $key == port: ]] && printf '%s\n' "$port"
   done
-  for port in /dev/kovra/*; do
-    [[ -e $port ]] && printf '%s\n' "$port"
-  done
   echo auto
 }
 
