@@ -75,7 +75,12 @@ std::string Hex(uint64_t value, int digits) {
   return text;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted.append(text);
+  quoted += '"';
+  return quoted;
+}
 
 std::string_view Trimmed(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -195,7 +200,8 @@ ParsedSerialList ParseSerialList(std::string_view text, int width) {
   if (width < 1 || width > kMaxWidth) return {{}, "width " + std::to_string(width) + " is not 1 to 8"};
   ParsedSerialList list;
   // Where each value stands, to name the first line of a repeated one.
-  std::map<std::vector<uint8_t>, size_t> lineOf;
+  // Keyed by the bytes as one number: a value is at most eight of them.
+  std::map<uint64_t, size_t> lineOf;
   size_t lineNumber = 0;
   for (size_t from = 0; from < text.size();) {
     const size_t newline = text.find('\n', from);
@@ -209,7 +215,9 @@ ParsedSerialList ParseSerialList(std::string_view text, int width) {
     if (!value || static_cast<int>(value->size()) != width) {
       return {{}, where + Quoted(line) + " is not " + std::to_string(width) + " byte(s) in hexadecimal"};
     }
-    const auto [earlier, added] = lineOf.emplace(*value, lineNumber);
+    uint64_t key = 0;
+    for (uint8_t byte : *value) key = key << 8 | byte;
+    const auto [earlier, added] = lineOf.emplace(key, lineNumber);
     if (!added) return {{}, where + Quoted(line) + " repeats line " + std::to_string(earlier->second)};
     list.values.push_back(*value);
   }
