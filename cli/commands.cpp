@@ -19,6 +19,7 @@
 #include "chips/chip_list.h"
 #include "cli/line.h"
 #include "cli/system.h"
+#include "ops/serial_sequence.h"
 #include "platform/system_clock.h"
 
 namespace kovra::cli {
@@ -291,6 +292,69 @@ int Download(const Inputs& in) {
                  {"checksum", one.station.Text(id::kChecksumField)}});
 }
 
+// The serial numbers of a job: the journal, held for the run, and the
+// sequence the ports share.
+struct Serials {
+  std::unique_ptr<SerialJournal> journal;
+  std::unique_ptr<SerialSequence> sequence;
+};
+
+// ADDRESS:WIDTH:FILE; the file's values must be WIDTH bytes each.
+std::vector<std::vector<uint8_t>> ReadSerialList(const std::string& text, uint32_t& address, int& width) {
+  const size_t first = text.find(':');
+  const size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+  const std::string where = "--serial-list " + text;
+  if (second == std::string::npos) throw Refusal{where + ": not ADDRESS:WIDTH:FILE"};
+  const auto at = ParseHex(text.substr(0, first), kImageSize - 1);
+  const std::string widthText = text.substr(first + 1, second - first - 1);
+  if (!at || widthText.size() != 1 || widthText[0] < '1' || widthText[0] > '8') {
+    throw Refusal{where + ": ADDRESS is hexadecimal up to FFFFF and WIDTH 1 to 8 bytes"};
+  }
+  address = *at;
+  width = widthText[0] - '0';
+  const std::string file = text.substr(second + 1);
+  RequireRegularFile("--serial-list", file, false);
+  std::string contents;
+  if (ReadWholeFile(Utf8Path(file), 16 << 20, contents) != ReadResult::kRead) {
+    throw Refusal{file + ": the serial list cannot be read"};
+  }
+  ParsedSerialList list = ParseSerialList(contents, width);
+  if (!list.error.empty()) throw Refusal{file + ": " + list.error};
+  return std::move(list.values);
+}
+
+std::optional<Serials> OpenSerials(const Inputs& in, Job& job) {
+  if (!in.serial && !in.serialList) {
+    if (in.serialJournal) throw Refusal{"--serial-journal needs --serial or --serial-list"};
+    return std::nullopt;
+  }
+  if (in.serial && in.serialList) throw Refusal{"--serial and --serial-list exclude each other"};
+  if (!in.serialJournal) throw Refusal{"serial numbers need --serial-journal FILE, where the numbers spent are kept"};
+  RequireRegularFile("--serial-journal", *in.serialJournal, true);
+  uint32_t address = 0;
+  int width = 0;
+  std::optional<SerialRule> rule;
+  std::vector<std::vector<uint8_t>> values;
+  if (in.serial) {
+    const ParsedSerialRule parsed = ParseSerialRule(*in.serial);
+    if (!parsed.rule) throw Refusal{"--serial " + *in.serial + ": " + parsed.error};
+    rule = parsed.rule;
+    address = rule->address;
+    width = rule->width;
+  } else {
+    values = ReadSerialList(*in.serialList, address, width);
+  }
+  std::string error;
+  Serials serials;
+  serials.journal = OpenSerialJournal(*in.serialJournal, error);
+  if (!serials.journal) throw Refusal{*in.serialJournal + ": " + error};
+  serials.sequence = rule ? SerialSequence::FromRule(*rule, *serials.journal, error)
+                          : SerialSequence::FromList(std::move(values), *serials.journal, error);
+  if (!serials.sequence) throw Refusal{*in.serialJournal + ": " + error};
+  job.serials = JobSerials{serials.sequence.get(), address, width};
+  return serials;
+}
+
 int Program(const Inputs& in) {
   Job job = BaseJob(in, in.file);
   job.steps = in.steps;
@@ -298,6 +362,7 @@ int Program(const Inputs& in) {
     RequireRegularFile("--record", *in.record, true);
     job.recordPath = *in.record;
   }
+  const std::optional<Serials> serials = OpenSerials(in, job);
 
   std::vector<SystemPort> systemPorts;
   std::vector<StationPort> ports;
@@ -324,6 +389,7 @@ int Program(const Inputs& in) {
   }
   if (summary.recordFailed)
     std::fprintf(stderr, "error: a record row could not be written to %s\n", job.recordPath.c_str());
+  if (summary.numbersRunOut) std::fprintf(stderr, "serial numbers run out: the line stopped\n");
   const bool allPassed = summary.failed == 0 && summary.passed > 0 && !summary.recordFailed;
   return allPassed ? kExitOk : kExitFailed;
 }
@@ -443,6 +509,16 @@ void DeclareProgram(CLI::App& command, Inputs& in) {
       ->type_name("STEP,...");
   AddExpectChecksum(command, in);
   AddText(command, "--record", in.record, "append one CSV row per chip to this file")->type_name("FILE.csv");
+  AddText(command, "--serial", in.serial,
+          "give each chip its own number: ADDRESS (hex) : WIDTH (bytes, 1-8) : ENCODING (le, be, bcd, dec, hex) : "
+          "FIRST : STEP : LAST")
+      ->type_name("A:W:ENC:FIRST:STEP:LAST");
+  AddText(command, "--serial-list", in.serialList,
+          "give each chip the next value of FILE (one a line, WIDTH bytes in hex) at ADDRESS")
+      ->type_name("ADDRESS:WIDTH:FILE");
+  AddText(command, "--serial-journal", in.serialJournal,
+          "where the numbers spent are kept; a restart continues after them")
+      ->type_name("FILE");
   command
       .add_option_function<std::string>(
           "--count",

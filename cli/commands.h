@@ -27,6 +27,9 @@ struct Inputs {
   std::optional<std::vector<std::string>> steps;
   std::optional<uint32_t> expectChecksum;
   std::optional<std::string> record;
+  std::optional<std::string> serial;         // ADDRESS:WIDTH:ENCODING:FIRST:STEP:LAST
+  std::optional<std::string> serialList;     // ADDRESS:WIDTH:FILE
+  std::optional<std::string> serialJournal;  // the numbers spent
   int count = 1;
   bool json = false;      // one JSON object a line instead of "key: value"
   bool progress = false;  // with json: the operations' progress too

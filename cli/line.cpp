@@ -60,18 +60,28 @@ LineSummary RunLine(const std::vector<StationPort>& ports, const Job& job, int c
   std::vector<bool> stopped(stations.size(), false);
   std::vector<Result> results(stations.size());
   for (int chip = 0; chip < count; ++chip) {
+    if (std::all_of(stopped.begin(), stopped.end(), [](bool s) { return s; })) break;
     if (chip > 0 && !out.nextChip()) break;
     std::vector<std::thread> threads;
     for (size_t i = 0; i < stations.size(); ++i) {
       if (stopped[i]) continue;
       threads.emplace_back([&, i] {
         results[i] = stations[i]->ProgramChip();
-        out.result(ports[i].name, results[i]);
+        if (results[i].numbersRunOut) {
+          out.message(ports[i].name, "serial numbers", "run out: no more chips on this port");
+        } else {
+          out.result(ports[i].name, results[i]);
+        }
       });
     }
     for (std::thread& thread : threads) thread.join();
     for (size_t i = 0; i < stations.size(); ++i) {
       if (stopped[i]) continue;
+      if (results[i].numbersRunOut) {
+        stopped[i] = true;
+        summary.numbersRunOut = true;
+        continue;
+      }
       results[i].passed() ? ++summary.passed : ++summary.failed;
       // A line that keeps records programs no chip it cannot record.
       if (stations[i]->RecordFailed()) {

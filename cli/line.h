@@ -41,6 +41,8 @@ struct LineSummary {
   std::optional<std::string> refused;
   // Some chip's record row could not be written.
   bool recordFailed = false;
+  // A port stopped because no serial number was left.
+  bool numbersRunOut = false;
 };
 
 // Programs `count` chips on every port, the ports at once: one station,

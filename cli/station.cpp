@@ -20,6 +20,7 @@
 #include "ops/operations.h"
 #include "ops/production_record.h"
 #include "ops/run_operation.h"
+#include "ops/serial_run.h"
 
 namespace kovra::cli {
 namespace {
@@ -122,6 +123,8 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
   }
   s.currentPortName = port;
   s.recordPath = job.recordPath;
+  s.recordJob = job.jobFile;
+  s.recordJobSha256 = job.jobSha256;
   // Other tools read the HEX files saved here.
   s.hexEndRecord = true;
   // Nobody hears a buzzer here, and its beeps would cost each chip time.
@@ -180,7 +183,7 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
   TargetRefusal why = TargetRefusal::kNone;
   const bool accepted = ValidateTarget(ctx_, &why);
   window_.AnswerQuestions(true);
-  if (accepted) return std::nullopt;
+  if (accepted) return PrepareSerials(job);
   std::string refusal = RefusalReason(ctx_, why, ToUpperAscii(job.chip));
   const auto boxes = window_.MessageBoxes();
   if (!boxes.empty()) {
@@ -189,6 +192,27 @@ std::optional<std::string> Station::Prepare(const std::string& port, const Job& 
                OneLine(boxes.back().text) + ")";
   }
   return refusal;
+}
+
+// A chip given a number is programmed from the host's image with the
+// number in it (the image variant: the memory variant copies the
+// programmer's memory, which only a whole download changes) and verified by
+// reading it back.
+std::optional<std::string> Station::PrepareSerials(const Job& job) {
+  if (!job.serials) return std::nullopt;
+  AppState& s = state_;
+  const JobSerials& serials = *job.serials;
+  const std::string misplaced = SerialPlacementProblem(serials.address, serials.width, s.programStart, s.programEnd);
+  if (!misplaced.empty()) return misplaced;
+  if (!window_.IsChecked(OptionBox(option::kVerify))) {
+    return "a chip given a number is verified by reading it back: the steps must include verify";
+  }
+  window_.SetChecked(id::kDebugMode, true);
+  OnCommandRequest(ctx_, id::kDebugMode, 0);
+  s.verifyByReadback = true;
+  s.serialAddress = serials.address;
+  ctx_.serials = serials.source;
+  return std::nullopt;
 }
 
 std::optional<Result> Station::FileGate() {
@@ -290,6 +314,10 @@ Result Station::ProgramChip() {
   if (result.passed()) {
     result = Operate(id::kAutoProgram, id::kGroupOperations);
     if (s.runStartedMs != startedBefore) result.elapsedMs = ctx_.clock.NowMs() - s.runStartedMs;
+    if (result.outcome.why == kWhySerialsRunOut) {
+      result.numbersRunOut = true;
+      return result;
+    }
   }
   // A run records itself; a chip that never got one is recorded here, so
   // that the record accounts for every chip.

@@ -16,6 +16,14 @@
 
 namespace kovra::cli {
 
+// Each chip's own number: where it goes, and the source the ports of a
+// line share.
+struct JobSerials {
+  SerialSource* source = nullptr;
+  uint32_t address = 0;
+  int width = 0;
+};
+
 // What the command line asks of every programmer.
 struct Job {
   std::string codeFile;
@@ -24,6 +32,10 @@ struct Job {
   std::optional<std::vector<std::string>> steps;  // nullopt: what the chip's rules tick
   std::optional<uint16_t> expectChecksum;         // the golden checksum
   std::string recordPath;                         // empty: no record
+  std::optional<JobSerials> serials;
+  // The job file the job came from and its SHA-256, for the record.
+  std::string jobFile;
+  std::string jobSha256;
 };
 
 // What a station's step came to: the core's outcome (kind, step, address)
@@ -35,6 +47,8 @@ struct Result {
   Outcome outcome;
   std::string status;
   uint64_t elapsedMs = 0;
+  // No number was left for the chip: the port stops, no chip is counted.
+  bool numbersRunOut = false;
 
   bool passed() const { return outcome.passed(); }
 };
@@ -146,6 +160,7 @@ class Station {
   // The result of the operation that just ran on the worker.
   Result Finished();
   Result NotConnected();
+  std::optional<std::string> PrepareSerials(const Job& job);
 
   Job job_;
   bool lastFailed_ = false;

@@ -9,6 +9,7 @@
 #include "cli/line.h"
 #include "platform/port_map.h"
 #include "platform/record_file.h"
+#include "platform/serial_journal.h"
 
 // What the command line needs from the system it runs on; one file per
 // system implements it.
@@ -32,6 +33,9 @@ struct SystemPort {
 };
 SystemPort OpenSystemPort(const std::string& name);
 std::unique_ptr<RecordFile> SystemRecordFile();
+// The journal of spent serial numbers at path, held by this process alone;
+// nullptr and why when it cannot be.
+std::unique_ptr<SerialJournal> OpenSerialJournal(const std::string& path, std::string& error);
 // The folder of the running executable (UTF-8); empty when unknown.
 std::string ExecutableFolder();
 // Readies standard error for the progress lines (a Windows console gets

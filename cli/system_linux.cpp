@@ -7,6 +7,7 @@
 #include "linux/device_port_map.h"
 #include "linux/linux_serial_port.h"
 #include "linux/posix_record_file.h"
+#include "linux/posix_serial_journal.h"
 #include "linux/sysfs_port_map.h"
 
 namespace kovra::cli {
@@ -49,6 +50,10 @@ SystemPort OpenSystemPort(const std::string& name) {
 }
 
 std::unique_ptr<RecordFile> SystemRecordFile() { return std::make_unique<linux_platform::PosixRecordFile>(); }
+
+std::unique_ptr<SerialJournal> OpenSerialJournal(const std::string& path, std::string& error) {
+  return linux_platform::PosixSerialJournal::Open(path, error);
+}
 
 std::string ExecutableFolder() {
   std::error_code error;

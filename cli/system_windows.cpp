@@ -9,6 +9,7 @@
 #include "win32/win32_program_folder.h"
 #include "win32/win32_record_file.h"
 #include "win32/win32_registry.h"
+#include "win32/win32_serial_journal.h"
 #include "win32/win32_serial_port.h"
 
 namespace kovra::cli {
@@ -81,6 +82,10 @@ SystemPort OpenSystemPort(const std::string& name) {
 }
 
 std::unique_ptr<RecordFile> SystemRecordFile() { return std::make_unique<win32::Win32RecordFile>(); }
+
+std::unique_ptr<SerialJournal> OpenSerialJournal(const std::string& path, std::string& error) {
+  return win32::Win32SerialJournal::Open(path, error);
+}
 
 std::string ExecutableFolder() { return win32::Win32ProgramFolder().Path().value_or(""); }
 

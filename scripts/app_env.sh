@@ -114,9 +114,9 @@ check_wire_log() {
   return 1
 }
 
-RECORD_HEADER='time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s,failure,address'
+RECORD_HEADER='time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s,failure,address,serial,job,job sha256'
 # A production record file read as RFC 4180 CSV: CRLF after every row, the last
-# one included; 12 fields a row (quoted commas count as text); the header once,
+# one included; 15 fields a row (quoted commas count as text); the header once,
 # first. Prints each row's fields between tabs, unquoted, header left out.
 record_rows() {
   perl -e '
@@ -132,7 +132,7 @@ record_rows() {
         last if $d =~ /\G\r\n/gc;
         die "row $n is broken at byte " . pos($d) . "\n";
       }
-      die "row $n has " . @f . " fields\n" unless @f == 12;
+      die "row $n has " . @f . " fields\n" unless @f == 15;
       my $row = join(",", @f);
       die "row $n: no header first\n" if $n == 0 && $row ne $ARGV[0];
       die "row $n is a second header\n" if $n > 0 && $row eq $ARGV[0];

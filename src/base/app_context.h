@@ -6,6 +6,7 @@
 #include "base/app_state.h"
 #include "base/control_ids.h"
 #include "base/outcome.h"
+#include "base/serial_number.h"
 #include "platform/clock.h"
 #include "platform/file_dialogs.h"
 #include "platform/main_window.h"
@@ -36,6 +37,9 @@ struct AppContext {
   RecordFile& records;
   // Whoever follows the operations' progress besides the status line.
   ProgressListener* progress = nullptr;
+  // With a source, each automatic run in debug mode gives the chip its own
+  // number, at the state's serialAddress.
+  SerialSource* serials = nullptr;
 };
 
 // The status line, where every operation says how it goes.

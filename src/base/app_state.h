@@ -120,6 +120,17 @@ struct AppState {
   // the worker. recordFailed: the worker, when a row could not be written.
   std::string recordPath;
   Flag recordFailed{0};
+  // The job file a run came from and its SHA-256, for the record; set
+  // before the first run (command line).
+  std::string recordJob;
+  std::string recordJobSha256;
+  // A run that gives the chip its own number: the image variant verifies
+  // the chip by reading it back, byte for byte, since two exchanged bytes
+  // keep the chip's 16-bit checksum; runSerial is the number's bytes (hex)
+  // for the record. Set between runs (command line); read by the worker.
+  bool verifyByReadback = false;
+  uint32_t serialAddress = 0;
+  std::string runSerial;
 
   // Whether a saved HEX file ends with an end-of-file record, as other
   // tools expect; the window's files keep their format without one. Set

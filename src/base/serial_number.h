@@ -64,6 +64,30 @@ struct ParsedSerialList {
 // names the line.
 ParsedSerialList ParseSerialList(std::string_view text, int width);
 
+struct SerialValue {
+  uint64_t number = 0;
+  std::vector<uint8_t> bytes;
+};
+
+enum class SerialTake {
+  kTaken,          // value holds the number, already in the journal
+  kRunOut,         // past last, or the list used up
+  kJournalFailed,  // the journal could not be written: program no chip
+};
+
+struct SerialNext {
+  SerialTake take = SerialTake::kRunOut;
+  SerialValue value;
+};
+
+// Where a run takes the chip's number from: each call hands out one no
+// call before it did, spent from then on, for port at utcMs.
+class SerialSource {
+ public:
+  virtual ~SerialSource() = default;
+  virtual SerialNext Next(std::string_view port, int64_t utcMs) = 0;
+};
+
 // Upper-case hexadecimal, two digits a byte.
 std::string HexBytes(const std::vector<uint8_t>& bytes);
 // The inverse; nullopt for an odd count or a character that is no digit.

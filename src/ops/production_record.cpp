@@ -67,7 +67,10 @@ std::string FormatRecordRow(const RunRecord& r) {
                                 r.status,
                                 Seconds(r.elapsedMs),
                                 r.failure,
-                                r.address};
+                                r.address,
+                                r.serial,
+                                r.job,
+                                r.jobSha256};
   std::string row;
   for (const std::string& field : fields) AppendField(row, field);
   return row + "\r\n";
@@ -88,7 +91,10 @@ RunRecord CurrentRunRecord(AppContext& ctx, bool passed) {
           .status = w.GetText(id::kStatusLine),
           .elapsedMs = ctx.clock.NowMs() - s.runStartedMs,
           .failure = passed ? "" : FailureName(s.outcome.failure),
-          .address = !passed && s.outcome.hasAddress ? Hex5(s.outcome.address) : ""};
+          .address = !passed && s.outcome.hasAddress ? Hex5(s.outcome.address) : "",
+          .serial = s.runSerial,
+          .job = s.recordJob,
+          .jobSha256 = s.recordJobSha256};
 }
 
 void AppendRecordRow(AppContext& ctx, const RunRecord& record) {

@@ -24,11 +24,17 @@ struct RunRecord {
   // Why it failed, in words a script matches ("not-blank"), and where.
   std::string failure;
   std::string address;
+  // The number the chip was given (the bytes written, hex), and the job
+  // file the run came from with its SHA-256; empty without them.
+  std::string serial{};
+  std::string job{};
+  std::string jobSha256{};
 };
 
 // The record file's first line (RFC 4180 CSV, CRLF line ends).
 inline constexpr std::string_view kRecordHeader =
-    "time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s,failure,address\r\n";
+    "time,port,chip,code file,file checksum,memory checksum,steps,result,status,elapsed s,failure,address,serial,job,"
+    "job sha256\r\n";
 
 inline constexpr const char* kTextRecordFailed = "生产记录写入失败!请检查记录文件是否可以写入:\n";
 

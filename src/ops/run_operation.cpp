@@ -18,6 +18,7 @@
 #include "ops/offline_master.h"
 #include "ops/production_counters.h"
 #include "ops/production_record.h"
+#include "ops/serial_run.h"
 
 namespace kovra {
 namespace {
@@ -53,6 +54,15 @@ void AutoProgram(AppContext& ctx, const Operation&) {
     s.autoProgramActive = 0;
     return;
   }
+  s.runSerial.clear();
+  std::optional<GivenSerial> serial;
+  if (imageVariant && ctx.serials) {
+    serial = GiveSerial(ctx);
+    if (!serial) {
+      s.autoProgramActive = 0;
+      return;
+    }
+  }
   if (!imageVariant) Beeps(ctx, 1, kShortBeepMs);
   s.autoProgramActive = 1;
   s.autoRunState = 100;
@@ -69,10 +79,13 @@ void AutoProgram(AppContext& ctx, const Operation&) {
     if (!s.runSteps.empty()) s.runSteps += ',';
     s.runSteps += step.name;
     s.outcome = OutcomeOf(step.name);
-    RunStep(ctx, imageVariant ? step.imageVariant : step.memoryVariant);
+    // kVerifyChip reads the chip back in debug mode.
+    const bool readback = imageVariant && s.verifyByReadback && step.memoryVariant == Op::kVerifyChip;
+    RunStep(ctx, imageVariant && !readback ? step.imageVariant : step.memoryVariant);
     failed = s.linkError != 0;
     if (!failed && !imageVariant && i + 1 < std::size(kAutoSteps)) ctx.clock.SleepMs(pause::kAutoStepMs);
   }
+  if (serial) TakeBackSerial(ctx, *serial);
 }
 
 // The outcome is what linkError, which counting reads, says; the kind an

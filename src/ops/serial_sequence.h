@@ -29,26 +29,10 @@ namespace kovra {
 // A number counts as spent once its line is written, whatever happens to the
 // chip: an OTP chip cannot take a second one.
 
-struct SerialValue {
-  uint64_t number = 0;
-  std::vector<uint8_t> bytes;
-};
-
-enum class SerialTake {
-  kTaken,          // value holds the number, already in the journal
-  kRunOut,         // past last, or the list used up
-  kJournalFailed,  // the journal could not be written: program no chip
-};
-
-struct SerialNext {
-  SerialTake take = SerialTake::kRunOut;
-  SerialValue value;
-};
-
 // The numbers of a rule or a list, shared by the ports of a gang: each Next,
 // from any thread, hands out a number no call before it did, in order, and
 // on a restart continues after the highest number the journal holds.
-class SerialSequence {
+class SerialSequence : public SerialSource {
  public:
   // nullptr and error when the journal cannot be read, or holds a number
   // whose bytes this rule or list would not write (a journal of another
@@ -60,7 +44,7 @@ class SerialSequence {
   // The next number, appended to the journal for port at utcMs before it is
   // returned. After a failed append every later call fails too: what the
   // journal holds is no longer known.
-  SerialNext Next(std::string_view port, int64_t utcMs);
+  SerialNext Next(std::string_view port, int64_t utcMs) override;
 
  private:
   SerialSequence(SerialJournal& journal, std::optional<SerialRule> rule, std::vector<std::vector<uint8_t>> values);

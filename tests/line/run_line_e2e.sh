@@ -66,9 +66,10 @@ trap cleanup EXIT
 # its wire log NAME.wire, its replies NAME.out. A blank OTP chip of $rom
 # bytes (8 KiB unless set).
 rom=0x2000
+timing=real
 start_sims() {
   for name; do
-    "$sim" --timing real --chip otp --rom-size "$rom" --link "$name" --control "$name.ctl" \
+    "$sim" --timing "$timing" --chip otp --rom-size "$rom" --link "$name" --control "$name.ctl" \
       --log "$name.wire" >"$name.out" 2>&1 &
     sims+=($!)
   done
@@ -326,12 +327,107 @@ check_trust() {
   check_wires ttyA
 }
 
+# --- serial numbers: every chip its own, none twice, none lost. Fast
+# timing: what counts here is which bytes reach which chip.
+check_serial() {
+  timing=fast
+  start_sims ttyA ttyB ttyC ttyD
+  local serial=(--serial 0100:4:bcd:1:1:20 --serial-journal serials.journal)
+  # A chip's number, as its bytes at 0100H say.
+  number_of() { od -An -tx1 -j 256 -N 4 "$1" | tr -d ' \n' | sed 's/^0*//'; }
+  # The chip holds the code but for its four bytes at 0100H.
+  holds_code_and() {
+    cmp -s -n 256 code.bin "$1" && cmp -s -i 260 -n $((size - 260)) code.bin "$1"
+  }
+
+  # A gang of three, seven rounds, twenty numbers: the seventh round runs
+  # out on one port.
+  mkfifo go
+  "$cli" program code.hex --port ttyA --port ttyB --port ttyC --chip "$chip" --chips samlist.txt "${serial[@]}" \
+    --record record.csv --count 7 <go >out 2>err &
+  cli_pid=$!
+  exec {go}>go
+  local round name numbers=()
+  for round in 1 2 3 4 5 6 7; do
+    if [ "$round" -lt 7 ]; then
+      wait_for 30 sh -c '[ "$(grep -c "^port: " out)" -ge "$1" ]' _ $((round * 3)) || fail "round $round never finished"
+    else
+      wait "$cli_pid" || fail "the serialised gang exited $?"
+      cli_pid=
+    fi
+    for name in ttyA ttyB ttyC; do
+      sim_do "$name" save-chip "$round.$name.chip"
+      [ -n "$(tr -d '\377' <"$round.$name.chip" | head -c 1)" ] || continue
+      holds_code_and "$round.$name.chip" || fail "$round.$name.chip: not the code beside its number"
+      numbers+=("$(number_of "$round.$name.chip")")
+      sim_do "$name" chip otp 0x2000
+    done
+    [ "$round" -lt 7 ] && echo >&"$go"
+  done
+  exec {go}>&-
+  [ "$(printf '%s\n' "${numbers[@]}" | sort -n | tr '\n' ' ')" = "$(seq -s ' ' 1 20) " ] ||
+    fail "the chips' numbers are not 1 to 20 once each: ${numbers[*]}"
+  [ "$(awk '$1 == "spent" { print $2 + 0 }' serials.journal | tr '\n' ' ')" = "$(seq -s ' ' 1 20) " ] ||
+    fail "the journal does not spend 1 to 20 in order: $(cat serials.journal)"
+  [ "$(tail -n 2 out)" = "$(printf 'passed: 20\nfailed: 0')" ] || fail "the counts are not right"
+  grep -q 'serial numbers run out' err || fail "the end of the numbers is not told"
+  local rows
+  rows=$(record_rows record.csv) || fail "record.csv is no good record"
+  [ "$(echo "$rows" | awk -F'\t' '$8 == "pass" { print $13 + 0 }' | sort -n | tr '\n' ' ')" = "$(seq -s ' ' 1 20) " ] ||
+    fail "the record's serial column is not 1 to 20"
+
+  # Killed while its number streams: that number stays spent. The run
+  # after it takes the next; while it waits for its second chip it holds
+  # the journal, and a second process on it is refused.
+  local more=(--serial 0100:4:bcd:1:1:40 --serial-journal serials.journal --count 2)
+  mkfifo hold
+  exec {hold}<>hold
+  "$cli" program code.hex --port ttyD --chip "$chip" --chips samlist.txt "${more[@]}" <hold {hold}>&- >/dev/null 2>&1 &
+  cli_pid=$!
+  wait_for 10 grep -q 'host > frame 0x13' ttyD.wire || fail "ttyD never streamed"
+  { kill -9 "$cli_pid" && wait "$cli_pid"; } 2>/dev/null
+  cli_pid=
+  [ "$(awk '$1 == "spent" { n = $2 + 0 } END { print n }' serials.journal)" = 21 ] ||
+    fail "the killed run's number is not spent: $(tail -n 1 serials.journal)"
+  # The killed run's hold on the pseudo-terminal goes with a replug.
+  sim_do ttyD unplug
+  wait_for 5 grep -q 'kovra-sim: unplugged' ttyD.out
+  sim_do ttyD replug
+  wait_for 5 test -L ttyD || fail "ttyD did not come back"
+  sim_do ttyD chip otp 0x2000
+  "$cli" program code.hex --port ttyD --chip "$chip" --chips samlist.txt "${more[@]}" <hold {hold}>&- >after.out 2>&1 &
+  cli_pid=$!
+  wait_for 30 grep -q '^port: ttyD result: pass' after.out || fail "the run after the kill did not pass a chip"
+  sim_do ttyD save-chip after-kill.chip
+  [ "$(number_of after-kill.chip)" = 22 ] || fail "the run after the kill gave $(number_of after-kill.chip), not 22"
+  "$cli" program code.hex --port ttyA --chip "$chip" --chips samlist.txt "${more[@]}" >second.out 2>&1
+  [ $? -eq 2 ] && grep -q 'in use' second.out || fail "a second process on the journal was not refused: $(cat second.out)"
+  exec {hold}>&-
+  wait "$cli_pid"
+  cli_pid=
+
+  # A list of two keys: a third chip finds none, and nothing is programmed.
+  printf '# keys\nA1B2C3D4\n0F0E0D0C\n' >keys.txt
+  local keys=(--serial-list 0100:4:keys.txt --serial-journal keys.journal) run
+  for run in 1 2 3; do
+    sim_do ttyB chip otp 0x2000
+    "$cli" program code.hex --port ttyB --chip "$chip" --chips samlist.txt "${keys[@]}" >"keys$run.out" 2>&1
+  done
+  grep -q 'result: pass' keys1.out && grep -q 'result: pass' keys2.out && grep -q 'run out' keys3.out &&
+    ! grep -q 'result:' keys3.out || fail "the list did not pass two chips and then stop: $(cat keys*.out)"
+  sim_do ttyB save-chip key.chip
+  [ -z "$(tr -d '\377' <key.chip | head -c 1)" ] || fail "a chip was programmed without a key"
+  # ttyD's stream was cut by the kill: its log rightly says so.
+  check_wires ttyA ttyB ttyC
+}
+
 case $check in
   one) check_one ;;
   gang) check_gang ;;
   kill) check_kill ;;
   refusals) check_refusals ;;
   trust) check_trust ;;
+  serial) check_serial ;;
   *) echo "unknown check $check" >&2; exit 2 ;;
 esac
 if [ "$status" -eq 0 ]; then

@@ -149,8 +149,11 @@ TEST(Line, GangKeepsGoingPastAFailingAndAnUnpluggedProgrammer) {
   auto rowOf = [&](const std::string& com) {
     auto row = std::find_if(rows.begin(), rows.end(), [&](auto& r) { return r.find("Z," + com + ",") != r.npos; });
     if (row == rows.end()) return std::string();
-    // Without the time stamp and the elapsed seconds.
+    // Without the time stamp, the elapsed seconds, and the serial and job
+    // columns (empty here).
     std::string r = row->substr(21);
+    if (!r.ends_with(",,,")) return "not ending in empty serial and job columns: " + r;
+    r.erase(r.size() - 3);
     const size_t afterElapsed = r.rfind(',', r.rfind(',') - 1);
     const size_t beforeElapsed = r.rfind(',', afterElapsed - 1);
     return r.erase(beforeElapsed, afterElapsed - beforeElapsed);
@@ -204,7 +207,7 @@ TEST(Line, GoldenChecksumRefusesADifferentFileBeforeAnyByte) {
   const auto rows = line.RecordLines();
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[2].substr(21),
-            "COM6,KV86P48," + line.job.codeFile + "," + sum + ",,,fail," + differs + ",0.000,refused,");
+            "COM6,KV86P48," + line.job.codeFile + "," + sum + ",,,fail," + differs + ",0.000,refused,,,,");
   for (Bench& bench : line.benches) EXPECT_TRUE(bench.Codes().empty());
   EXPECT_EQ(line.goAheads.size(), 1u) << "the line went on to a next chip";
 
