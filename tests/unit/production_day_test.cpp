@@ -18,8 +18,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,6 +31,8 @@
 #include "base/text_helpers.h"
 #include "chips/target_rules.h"
 #include "ops/offline_master.h"
+#include "ops/serial_sequence.h"
+#include "support/memory_serial_journal.h"
 #include "support/observed_port.h"
 #include "support/sim_world.h"
 
@@ -55,6 +59,7 @@ enum class Act : uint8_t {
   kSwitchChip,        // the other chip of the list: 8 KiB or 48 KiB of ROM
   kVerifyAlmostGood,  // a chip that differs from the code near its end
   kReplugElsewhere,   // unplugged, its memory changed on another PC, plugged back
+  kSerialRun,         // a fresh blank chip given its own number (in debug mode)
 };
 constexpr const char* kActNames[] = {"open",
                                      "refresh",
@@ -72,7 +77,8 @@ constexpr const char* kActNames[] = {"open",
                                      "toggle-debug",
                                      "switch-chip",
                                      "verify-almost-good",
-                                     "replug-elsewhere"};
+                                     "replug-elsewhere",
+                                     "serial-auto"};
 
 // The commands each act may send, where its trouble is armed.
 std::vector<uint8_t> CodesOf(Act act) {
@@ -87,6 +93,8 @@ std::vector<uint8_t> CodesOf(Act act) {
     case Act::kAutoRun:
     case Act::kAutoRunAgain:
       return {0x03, 0x0B, 0x05, 0x07, 0x13, 0x02};
+    case Act::kSerialRun:
+      return {0x03, 0x13, 0x0A, 0x07};
     case Act::kBlankCheck:
       return {0x03};
     case Act::kVerify:
@@ -227,6 +235,8 @@ Step RandomStep(std::mt19937& rng) {
                                       Act::kAutoRun,
                                       Act::kAutoRun,
                                       Act::kAutoRunAgain,
+                                      Act::kSerialRun,
+                                      Act::kSerialRun,
                                       Act::kBlankCheck,
                                       Act::kVerify,
                                       Act::kVerifyFreshChip,
@@ -343,6 +353,7 @@ class Day {
   // Empty when every promise held.
   std::string Play(const Step& step) {
     step_ = step;
+    serialGiven_ = false;
     struck_ = false;
     streaming_ = false;
     writes_ = 0;
@@ -364,10 +375,16 @@ class Day {
 
     std::string broken;
     const std::string status = w_.Status();
-    if (w_.state.successCount != successes && !ChipHoldsTheCode(0, IntendedEnd()))
+    // A chip given a number holds it where the code would be, and no
+    // other chip holds it.
+    const std::vector<uint8_t> number =
+        serialGiven_ ? ParseHexBytes(w_.state.runSerial).value_or(std::vector<uint8_t>{}) : std::vector<uint8_t>{};
+    if (w_.state.successCount != successes && !ChipHoldsTheCode(0, IntendedEnd(), number))
       broken = "counted a chip that lacks the code";
-    if (IsVerifiedText(status) && !ChipHoldsTheCode(w_.state.programStart, w_.state.programEnd))
+    if (IsVerifiedText(status) && !ChipHoldsTheCode(w_.state.programStart, w_.state.programEnd, number))
       broken = "said \"" + status + "\" for a chip that lacks the code";
+    if (w_.state.successCount != successes && serialGiven_ && !numbersOnGoodChips_.insert(number).second)
+      broken = "counted a second chip with the number " + w_.state.runSerial;
     if (status == kTextMasterReady && !ConfigCoversTheCode())
       broken = "made a master whose configuration does not cover the code";
     if (step.trouble == Trouble::kLateByte && struck_ && soundRun && w_.state.failureCount != failures)
@@ -431,6 +448,23 @@ class Day {
         return Button(id::kAutoProgram, id::kGroupOperations);
       case Act::kAutoRunAgain:
         return Button(id::kAutoProgram, id::kGroupOperations);
+      case Act::kSerialRun: {
+        // As kovra-cli runs it: from the image, verified by reading back.
+        w_.rig.programmer.SetChip(BlankChip());
+        serialGiven_ =
+            Debug() && SerialPlacementProblem(kSerialAt, 4, w_.state.programStart, w_.state.programEnd).empty();
+        if (serialGiven_) {
+          ctx_.serials = serials_.get();
+          w_.state.verifyByReadback = true;
+          w_.state.serialAddress = kSerialAt;
+        }
+        Button(id::kAutoProgram, id::kGroupOperations);
+        ctx_.serials = nullptr;
+        w_.state.verifyByReadback = false;
+        // A run refused for want of a number programs nothing.
+        if (w_.state.runSerial.empty()) serialGiven_ = false;
+        return;
+      }
       case Act::kBlankCheck:
         return Button(id::kBlankCheck, id::kGroupOperations);
       case Act::kVerifyFreshChip:
@@ -622,12 +656,14 @@ class Day {
     return std::nullopt;
   }
 
-  bool ChipHoldsTheCode(uint32_t first, uint32_t last) {
+  // With a number, its bytes stand at kSerialAt instead of the code's.
+  bool ChipHoldsTheCode(uint32_t first, uint32_t last, const std::vector<uint8_t>& number = {}) {
     // Programmed, or reading as the code: a copied read-protected chip
     // reads as zeros, and so does its copy.
     const sim::Chip chip = w_.rig.programmer.GetChip();
     for (uint32_t a = first; a <= last; ++a) {
-      const std::optional<uint8_t> want = IntendedByte(a);
+      const bool numbered = a >= kSerialAt && a - kSerialAt < number.size();
+      const std::optional<uint8_t> want = numbered ? number[a - kSerialAt] : IntendedByte(a);
       const uint8_t raw = a < chip.rom.size() ? chip.rom[a] : 0xFF;
       if (!want || (*want != raw && *want != chip.Read(a))) return false;
     }
@@ -662,6 +698,7 @@ class Day {
   }
 
   enum class Intended { kNothing, kFile, kCopiedChip, kImage };
+  static constexpr uint32_t kSerialAt = 0x0100;
 
   SimWorld w_{"KV86P48", "COM5", kDayChipList};
   DamagingPort port_{w_.rig.port};
@@ -679,6 +716,13 @@ class Day {
   int file_ = 0;
   std::vector<uint8_t> copied_;
   std::vector<uint8_t> image_;
+  test::MemorySerialJournal journal_;
+  std::unique_ptr<SerialSequence> serials_ = [this] {
+    std::string error;
+    return SerialSequence::FromRule({kSerialAt, 4, Encoding::kBinaryLittle, 1, 1, 0xFFFFFFFF}, journal_, error);
+  }();
+  bool serialGiven_ = false;
+  std::set<std::vector<uint8_t>> numbersOnGoodChips_;
 };
 
 // Plays the steps on a fresh day; the index of the first step that broke a
