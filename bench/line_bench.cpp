@@ -12,7 +12,9 @@
 
 #include "cli/line.h"
 #include "link/registry_port_map.h"
+#include "ops/serial_sequence.h"
 #include "platform/record_file.h"
+#include "support/memory_serial_journal.h"
 #include "support/observed_port.h"
 #include "support/sample_files.h"
 #include "support/sim_serial_port.h"
@@ -72,15 +74,31 @@ cli::Job ChipJob(const test::TempDir& dir) {
 // erased (a line's first chip: the download is part of the job). A new
 // blank chip goes in between chips, taking no time. Virtual time is the
 // iteration time.
-void ProgramChips(benchmark::State& state, bool memoryHoldsCode, int count) {
+// With serials, each chip gets its own number at 0100H, as
+// `--serial 0100:4:le:1:1:4294967295` gives it: streamed from the image and
+// read back.
+void ProgramChips(benchmark::State& state, bool memoryHoldsCode, int count, bool serials = false) {
   const test::TempDir dir;
-  const cli::Job job = ChipJob(dir);
+  cli::Job job = ChipJob(dir);
   uint64_t totalUs = 0;
   for (auto _ : state) {
     SimOnPty p;
     if (memoryHoldsCode) p.rig.programmer.WriteMemory(0, Code());
+    test::MemorySerialJournal journal;
+    std::string error;
+    const auto sequence =
+        SerialSequence::FromRule({0x100, 4, Encoding::kBinaryLittle, 1, 1, 0xFFFFFFFF}, journal, error);
+    if (serials) job.serials = cli::JobSerials{sequence.get(), 0x100, 4};
+    uint32_t number = 0;
     bool chipsProgrammed = true;
-    auto checkChip = [&] { chipsProgrammed = chipsProgrammed && p.rig.programmer.GetChip().rom == Code(); };
+    auto checkChip = [&] {
+      std::vector<uint8_t> want = Code();
+      if (serials) {
+        ++number;
+        for (int i = 0; i < 4; ++i) want[0x100 + i] = static_cast<uint8_t>(number >> (8 * i));
+      }
+      chipsProgrammed = chipsProgrammed && p.rig.programmer.GetChip().rom == want;
+    };
     MemoryRecordFile records;
     const cli::LineSummary summary =
         cli::RunLine({p.Port()}, job, count, records,
@@ -113,6 +131,10 @@ BENCHMARK(LineChipSteady)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void LineChipFirst(benchmark::State& state) { ProgramChips(state, false, 1); }
 BENCHMARK(LineChipFirst)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// One chip given its own number, the code already in the memory.
+void LineChipSerial(benchmark::State& state) { ProgramChips(state, true, 1, true); }
+BENCHMARK(LineChipSerial)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // A run of chips from a memory that holds the code: the station connects
 // and confirms the memory once, for its first chip.

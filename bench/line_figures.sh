@@ -7,8 +7,9 @@
 #
 #   1. One chip (KV86C08, 8 KiB), whole process, median of $RUNS runs, a
 #      fresh blank chip each run: with the code already in the programmer's
-#      memory (the steady state of a line) and with an erased memory (a
-#      line's first chip: the download is part of the job).
+#      memory (the steady state of a line), with an erased memory (a line's
+#      first chip: the download is part of the job), and given its own
+#      number (--serial: the image streamed, the chip read back).
 #   2. Chips per hour of four and of sixteen programmers at once (--port x4,
 #      x16) against one alone: --count $COUNT, the memories holding the
 #      code, new chips put in between chips (the newline on standard input
@@ -143,9 +144,11 @@ now_us() { echo $((${EPOCHREALTIME/./})); }
 one_chip() {
   control "chip otp $rom" 1
   [[ $1 == first ]] && control "load-memory $work/erased.bin" 1
+  local serial=()
+  [[ $1 == serial ]] && serial=(--serial 0100:4:le:1:1:4294967295 --serial-journal "$work/serials.journal")
   local start end
   start=$(now_us)
-  "$cli" program "$work/code.hex" --port "$work/sim1.tty" --chips "$chips" --chip "$chip" \
+  "$cli" program "$work/code.hex" --port "$work/sim1.tty" --chips "$chips" --chip "$chip" "${serial[@]}" \
     >"$work/cli.out" 2>"$work/cli.err" || true
   end=$(now_us)
   if ! grep -qx 'passed: 1' "$work/cli.out"; then
@@ -211,13 +214,16 @@ floor() {
 for n in {1..16}; do start_sim "$n"; done
 
 # 1. One chip.
-steady=() first=()
+steady=() first=() serial=()
 for ((r = 0; r < runs; r++)); do
   first+=("$(again one_chip first)")
   steady+=("$(again one_chip steady)")
+  serial+=("$(again one_chip serial)")
 done
 steady_ms=$(printf '%s\n' "${steady[@]}" | median | awk '{ printf "%.1f", $1 / 1000 }')
 first_ms=$(printf '%s\n' "${first[@]}" | median | awk '{ printf "%.1f", $1 / 1000 }')
+serial_ms=$(printf '%s\n' "${serial[@]}" | median | awk '{ printf "%.1f", $1 / 1000 }')
+serial_floor=$(floor LineChipSerial virtual_ms)
 steady_floor=$(floor LineChipSteady virtual_ms)
 first_floor=$(floor LineChipFirst virtual_ms)
 line_floor=$(floor "LineCount/$count" chips_per_hour)
@@ -249,6 +255,8 @@ printf '%-34s %10.1f %10.1f %8s\n' "code in memory (no download)" "$steady_floor
   "$(pct "$steady_ms" "$steady_floor")"
 printf '%-34s %10.1f %10.1f %8s\n' "erased memory (download)" "$first_floor" "$first_ms" \
   "$(pct "$first_ms" "$first_floor")"
+printf '%-34s %10.1f %10.1f %8s\n' "its own number (stream, read-back)" "$serial_floor" "$serial_ms" \
+  "$(pct "$serial_ms" "$serial_floor")"
 echo
 echo "--count $count, code in memory, new chips between chips"
 printf '%-34s %10s %10s %10s\n' programmers "wall s" chips/h "floor/h"
