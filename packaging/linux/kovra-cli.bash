@@ -94,7 +94,7 @@ _kovra_cli()
 
   if ((cword == 1)); then
     _kovra_cli_add "$cur" < <(printf '%s\n' load save-hex chips ports download \
-      program read-hex offline-master --help --version)
+      program read-hex offline-master job --help --version)
     return
   fi
 
@@ -103,7 +103,16 @@ _kovra_cli()
     load) options="--fill-zero --dump" ;;
     save-hex | chips | ports) options= ;;
     download) options="--port --chips --chip --expect-checksum --json" ;;
-    program) options="--port --chip --chips --steps --expect-checksum --record --count --json --progress" ;;
+    program) options="--port --chip --chips --steps --expect-checksum --record --count --json --progress
+      --serial --serial-list --serial-journal --job" ;;
+    job)
+      if ((cword == 2)); then
+        _kovra_cli_add "$cur" < <(printf '%s\n' check --help)
+      else
+        _kovra_cli_files
+      fi
+      return
+      ;;
     read-hex) options="--port --start --end --json" ;;
     offline-master) options="--port --chip --chips --expect-checksum --json" ;;
     *) return ;;
@@ -111,7 +120,7 @@ _kovra_cli()
 
   local i list=
   case $prev in
-    --chips | --record | --dump)
+    --chips | --record | --dump | --serial-journal | --job)
       _kovra_cli_files
       ;;
     --chip)
@@ -137,7 +146,7 @@ _kovra_cli()
       # A pseudo-terminal or a tty by its path.
       [[ $cur == [/.~]* ]] && _kovra_cli_files
       ;;
-    --expect-checksum | --start | --end | --count) ;;
+    --expect-checksum | --start | --end | --count | --serial | --serial-list) ;;
     *)
       # Which positional argument this is: options and their values
       # do not count.
@@ -145,7 +154,7 @@ _kovra_cli()
       for ((i = 2; i < cword; i++)); do
         case ${words[i]} in
           --dump | --port | --chips | --chip | --expect-checksum | --steps | --record | \
-            --count | --start | --end) ((i++)) ;;
+            --count | --start | --end | --serial | --serial-list | --serial-journal | --job) ((i++)) ;;
           -*) ;;
           *) ((n++)) ;;
         esac

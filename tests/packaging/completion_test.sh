@@ -15,8 +15,9 @@ trap 'rm -rf "$tmp"' EXIT
 touch "$tmp/by:path.hex"
 
 rows=(
-  "commands|| +load +save-hex +chips +ports +download +program +read-hex +offline-master +--help +--version"
-  "program options|program --| +--steps +--json +--progress +--port +--chip +--chips +--record +--count ---fill-zero"
+  "commands|| +load +save-hex +chips +ports +download +program +read-hex +offline-master +job +--help +--version"
+  "program options|program --| +--steps +--json +--progress +--port +--chip +--chips +--record +--count +--serial +--serial-journal +--job ---fill-zero"
+  "job's check|job | +check"
   "chips of --chips|program x.hex --chips $list --chip KV8| +KV86C08 +KV88C0A +KV86M04 -KV86C99 -NOSELEC"
   "chips of --chips=, any case|program x.hex --chips=$list --chip kv86c| +KV86C08 -KV88C0A"
   "chips of the default list|program x.hex --chip | +KV86C08 +KV88M16 -NOSELEC -KV86C99"
