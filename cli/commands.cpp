@@ -13,13 +13,19 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <variant>
 
 #include "base/control_ids.h"
+#include "base/sha256.h"
 #include "base/text_helpers.h"
 #include "chips/chip_list.h"
+#include "cli/job_file.h"
 #include "cli/line.h"
 #include "cli/system.h"
+#include "link/registry_port_map.h"
 #include "ops/serial_sequence.h"
+#include "platform/no_serial_port.h"
+#include "platform/record_file.h"
 #include "platform/system_clock.h"
 
 namespace kovra::cli {
@@ -323,7 +329,16 @@ std::vector<std::vector<uint8_t>> ReadSerialList(const std::string& text, uint32
   return std::move(list.values);
 }
 
-std::optional<Serials> OpenSerials(const Inputs& in, Job& job) {
+// The numbers a run would hand out, checked, before their journal is opened.
+struct SerialPlan {
+  uint32_t address = 0;
+  int width = 0;
+  std::optional<SerialRule> rule;  // else values, a list's
+  std::vector<std::vector<uint8_t>> values;
+  std::string journal;
+};
+
+std::optional<SerialPlan> PlanSerials(const Inputs& in) {
   if (!in.serial && !in.serialList) {
     if (in.serialJournal) throw Refusal{"--serial-journal needs --serial or --serial-list"};
     return std::nullopt;
@@ -331,32 +346,124 @@ std::optional<Serials> OpenSerials(const Inputs& in, Job& job) {
   if (in.serial && in.serialList) throw Refusal{"--serial and --serial-list exclude each other"};
   if (!in.serialJournal) throw Refusal{"serial numbers need --serial-journal FILE, where the numbers spent are kept"};
   RequireRegularFile("--serial-journal", *in.serialJournal, true);
-  uint32_t address = 0;
-  int width = 0;
-  std::optional<SerialRule> rule;
-  std::vector<std::vector<uint8_t>> values;
+  SerialPlan plan;
+  plan.journal = *in.serialJournal;
   if (in.serial) {
     const ParsedSerialRule parsed = ParseSerialRule(*in.serial);
     if (!parsed.rule) throw Refusal{"--serial " + *in.serial + ": " + parsed.error};
-    rule = parsed.rule;
-    address = rule->address;
-    width = rule->width;
+    plan.rule = parsed.rule;
+    plan.address = plan.rule->address;
+    plan.width = plan.rule->width;
   } else {
-    values = ReadSerialList(*in.serialList, address, width);
+    plan.values = ReadSerialList(*in.serialList, plan.address, plan.width);
   }
+  return plan;
+}
+
+std::unique_ptr<SerialSequence> Sequence(SerialPlan& plan, SerialJournal& journal) {
+  std::string error;
+  auto sequence = plan.rule ? SerialSequence::FromRule(*plan.rule, journal, error)
+                            : SerialSequence::FromList(std::move(plan.values), journal, error);
+  if (!sequence) throw Refusal{plan.journal + ": " + error};
+  return sequence;
+}
+
+std::optional<Serials> OpenSerials(const Inputs& in, Job& job) {
+  std::optional<SerialPlan> plan = PlanSerials(in);
+  if (!plan) return std::nullopt;
   std::string error;
   Serials serials;
-  serials.journal = OpenSerialJournal(*in.serialJournal, error);
-  if (!serials.journal) throw Refusal{*in.serialJournal + ": " + error};
-  serials.sequence = rule ? SerialSequence::FromRule(*rule, *serials.journal, error)
-                          : SerialSequence::FromList(std::move(values), *serials.journal, error);
-  if (!serials.sequence) throw Refusal{*in.serialJournal + ": " + error};
-  job.serials = JobSerials{serials.sequence.get(), address, width};
+  serials.journal = OpenSerialJournal(plan->journal, error);
+  if (!serials.journal) throw Refusal{plan->journal + ": " + error};
+  serials.sequence = Sequence(*plan, *serials.journal);
+  job.serials = JobSerials{serials.sequence.get(), plan->address, plan->width};
   return serials;
 }
 
-int Program(const Inputs& in) {
+// The journal as it stands, read without taking its lock: job check tells
+// what a run started now would hand out, and spends nothing.
+class JournalAsItStands : public SerialJournal {
+ public:
+  explicit JournalAsItStands(std::string path) : path_(std::move(path)) {}
+  std::optional<std::vector<std::string>> Lines() override {
+    std::error_code error;
+    if (!std::filesystem::exists(Utf8Path(path_), error)) return std::vector<std::string>{};
+    std::string contents;
+    if (ReadWholeFile(Utf8Path(path_), size_t{1} << 30, contents) != ReadResult::kRead) return std::nullopt;
+    return JournalLines(contents);
+  }
+  bool Append(std::string_view) override { return true; }
+
+ private:
+  std::string path_;
+};
+
+std::string SerialRuleText(const SerialRule& rule) {
+  char address[16];
+  std::snprintf(address, sizeof address, "%04X", rule.address);
+  return std::string(address) + ":" + std::to_string(rule.width) + ":" + std::string(EncodingName(rule.encoding)) +
+         ":" + std::to_string(rule.first) + ":" + std::to_string(rule.step) + ":" + std::to_string(rule.last);
+}
+
+std::string SerialListText(const JobSerial& serial) {
+  char address[16];
+  std::snprintf(address, sizeof address, "%04X", serial.address);
+  return std::string(address) + ":" + std::to_string(serial.width) + ":" + *serial.list;
+}
+
+// The job, its code file held to the SHA-256 the job was made for before
+// anything else is looked at.
+JobFile ReadJob(const std::string& path) {
+  auto read = ReadJobFile(path);
+  if (const auto* refused = std::get_if<std::string>(&read)) throw Refusal{*refused};
+  JobFile job = std::move(std::get<JobFile>(read));
+  if (auto wrong = CheckCodeFile(job)) throw Refusal{*wrong};
+  return job;
+}
+
+// The job's settings, with the flags given beside it: a flag the job also
+// sets is refused unless the job lets it override, one it does not set is
+// taken as always.
+Inputs WithJob(Inputs in, const JobFile& job) {
+  const auto fromJob = [&](const std::string& flag, const std::string& key, bool given, bool set) {
+    if (!set) return false;
+    if (!given) return true;
+    if (std::find(job.allowOverride.begin(), job.allowOverride.end(), key) == job.allowOverride.end()) {
+      throw Refusal{flag + ": the job " + job.path + " does not allow overriding " + key};
+    }
+    return false;
+  };
+  in.file = job.codeFile;
+  if (fromJob("--chip", "chip", in.chip.has_value(), true)) in.chip = job.chip;
+  if (fromJob("--chips", "chip.list", in.chips.has_value(), job.chipList.has_value())) in.chips = job.chipList;
+  if (fromJob("--expect-checksum", "chip.expect_checksum", in.expectChecksum.has_value(),
+              job.expectChecksum.has_value())) {
+    in.expectChecksum = *job.expectChecksum;
+  }
+  if (fromJob("--steps", "steps", in.steps.has_value(), job.steps.has_value())) in.steps = job.steps;
+  if (fromJob("--port", "ports", !in.ports.empty(), !job.ports.empty())) in.ports = job.ports;
+  if (fromJob("--record", "record", in.record.has_value(), job.record.has_value())) in.record = job.record;
+  if (job.serial) {
+    fromJob("--serial", "serial", in.serial.has_value(), true);
+    fromJob("--serial-list", "serial", in.serialList.has_value(), true);
+    fromJob("--serial-journal", "serial", in.serialJournal.has_value(), true);
+    if (job.serial->rule) in.serial = SerialRuleText(*job.serial->rule);
+    if (job.serial->list) in.serialList = SerialListText(*job.serial);
+    in.serialJournal = job.serial->journal;
+  }
+  return in;
+}
+
+int Program(const Inputs& given) {
+  std::optional<JobFile> jobFile;
+  if (given.jobFile) jobFile = ReadJob(*given.jobFile);
+  const Inputs in = jobFile ? WithJob(given, *jobFile) : given;
+  if (in.ports.empty()) throw Refusal{"no port: the job names none and --port is not given"};
   Job job = BaseJob(in, in.file);
+  if (jobFile) {
+    job.jobFile = jobFile->path;
+    job.jobSha256 = jobFile->sha256;
+  }
   job.steps = in.steps;
   if (in.record) {
     RequireRegularFile("--record", *in.record, true);
@@ -409,6 +516,79 @@ int OfflineMaster(const Inputs& in) {
   return Finish(one, one.station.MakeOfflineMaster());
 }
 
+int Unreadable(const std::string& why) {
+  std::fprintf(stderr, "error: %s\n", why.c_str());
+  return kExitFailed;
+}
+
+// What program --job would do, found as the run finds it, with no port
+// opened and nothing spent.
+int JobCheck(const Inputs& given) {
+  const std::string& path = *given.jobFile;
+  std::string contents;
+  if (ReadWholeFile(Utf8Path(path), size_t{1} << 20, contents) == ReadResult::kCannotRead) {
+    return Unreadable(path + ": cannot be read (a regular file is needed)");
+  }
+  auto read = ReadJobFile(path);
+  if (const auto* refused = std::get_if<std::string>(&read)) throw Refusal{*refused};
+  const JobFile& jobFile = std::get<JobFile>(read);
+  if (!Sha256HexOfFile(Utf8Path(jobFile.codeFile))) return Unreadable(jobFile.codeFile + ": cannot be read");
+  if (auto wrong = CheckCodeFile(jobFile)) throw Refusal{*wrong};
+
+  const Inputs in = WithJob(given, jobFile);
+  Job job = BaseJob(in, in.file);
+  job.steps = in.steps;
+  if (in.record) RequireRegularFile("run.record", *in.record, true);
+  std::optional<SerialPlan> plan = PlanSerials(in);
+  std::optional<JournalAsItStands> journal;
+  std::unique_ptr<SerialSequence> sequence;
+  if (plan) {
+    journal.emplace(plan->journal);
+    sequence = Sequence(*plan, *journal);
+    job.serials = JobSerials{sequence.get(), plan->address, plan->width};
+  }
+
+  NoSerialPort port;
+  MemoryRegistry registry;
+  RegistryPortMap portMap(registry);
+  SystemClock clock;
+  MemoryRecordFile records;
+  Station station(port, portMap, clock, records,
+                  {.status = {}, .progress = {}, .message = [](const std::string& caption, const std::string& text) {
+                     std::fprintf(stderr, "%s\n", MessageLine(caption, text).c_str());
+                   }});
+  if (auto refused = station.Prepare("", job)) throw Refusal{*refused};
+  if (auto refused = station.FileGate()) throw Refusal{refused->status};
+
+  std::string ports;
+  for (const std::string& name : in.ports) ports += (ports.empty() ? "" : " ") + name;
+  Print("job", jobFile.path);
+  Print("job sha256", jobFile.sha256);
+  Print("code file", jobFile.codeFile);
+  Print("code sha256", "ok");
+  Print("chip", jobFile.chip);
+  Print("steps", station.RunSteps());
+  Print("range", station.Text(id::kStartAddress) + ".." + station.Text(id::kEndAddress));
+  Print("checksum", station.Text(id::kChecksumField));
+  Print("ports", ports.empty() ? "-" : ports);
+  Print("record", in.record.value_or("-"));
+  if (!jobFile.serial) {
+    Print("serial", "-");
+    return kExitOk;
+  }
+  const JobSerial& serial = *jobFile.serial;
+  char address[16];
+  std::snprintf(address, sizeof address, "%04X", serial.address);
+  Print("serial", serial.rule
+                      ? SerialRuleText(*serial.rule)
+                      : "list " + *serial.list + " at " + address + ", " + std::to_string(serial.width) + " bytes");
+  const SerialNext next = sequence->Next("", 0);
+  Print("serial next", next.take == SerialTake::kTaken
+                           ? std::to_string(next.value.number) + " (" + HexBytes(next.value.bytes) + ")"
+                           : "none: the numbers have run out");
+  return kExitOk;
+}
+
 // The arguments, each declared once and bound to its field of Inputs.
 
 // An option whose absence means something: it stays nullopt until given.
@@ -439,9 +619,9 @@ void AddCodeFile(CLI::App& command, Inputs& in) {
 
 // One value per --port: a name after it is no second port, but the code
 // file.
-void AddPort(CLI::App& command, Inputs& in, const std::string& help) {
-  command.add_option("--port", in.ports, help)->required()->allow_extra_args(false)->type_name("PORT");
+CLI::Option* AddPort(CLI::App& command, Inputs& in, const std::string& help) {
   command.footer(kPortHelp);
+  return command.add_option("--port", in.ports, help)->allow_extra_args(false)->type_name("PORT");
 }
 
 void AddChips(CLI::App& command, Inputs& in) {
@@ -486,7 +666,7 @@ void AddJson(CLI::App& command, Inputs& in) {
 void DeclareDownload(CLI::App& command, Inputs& in) {
   AddJson(command, in);
   AddCodeFile(command, in);
-  AddPort(command, in, "the programmer's port");
+  AddPort(command, in, "the programmer's port")->required();
   AddChips(command, in);
   AddChip(command, in);
   AddExpectChecksum(command, in);
@@ -496,10 +676,21 @@ void DeclareProgram(CLI::App& command, Inputs& in) {
   AddJson(command, in);
   command.add_flag("--progress", in.progress, "with --json: the operations' progress as JSON lines too")
       ->needs("--json");
-  AddCodeFile(command, in);
+  command.add_option("FILE", in.file, "the code file: raw binary when its name ends in .bin, Intel HEX otherwise")
+      ->excludes(AddText(command, "--job", in.jobFile,
+                         "take the code file, chip, steps, ports, record and serial numbers from this job file")
+                     ->type_name("FILE.toml"));
   AddPort(command, in, "a programmer's port; several: one programmer each, all at once");
-  AddChip(command, in)->required();
+  AddChip(command, in);
   AddChips(command, in);
+  // A job file names the code, the chip and the ports; without one the
+  // flags must.
+  command.callback([&in] {
+    if (in.jobFile) return;
+    if (in.file.empty()) throw CLI::RequiredError("FILE");
+    if (in.ports.empty()) throw CLI::RequiredError("--port");
+    if (!in.chip) throw CLI::RequiredError("--chip");
+  });
   command
       .add_option_function<std::vector<std::string>>(
           "--steps", [&in](const std::vector<std::string>& names) { in.steps = names; },
@@ -536,7 +727,7 @@ void DeclareProgram(CLI::App& command, Inputs& in) {
 void DeclareReadHex(CLI::App& command, Inputs& in) {
   AddJson(command, in);
   command.add_option("OUT", in.file, "the Intel HEX file to write")->required();
-  AddPort(command, in, "the programmer's port");
+  AddPort(command, in, "the programmer's port")->required();
   AddHex(command, "--start", in.start, 0x7FFF, "the first address (default: 0000)");
   AddHex(command, "--end", in.end, 0x7FFF, "the last address (default: 7FFF)");
 }
@@ -544,10 +735,20 @@ void DeclareReadHex(CLI::App& command, Inputs& in) {
 void DeclareOfflineMaster(CLI::App& command, Inputs& in) {
   AddJson(command, in);
   AddCodeFile(command, in);
-  AddPort(command, in, "the programmer's port");
+  AddPort(command, in, "the programmer's port")->required();
   AddChip(command, in)->required();
   AddChips(command, in);
   AddExpectChecksum(command, in);
+}
+
+void DeclareJob(CLI::App& command, Inputs& in) {
+  command.require_subcommand(1);
+  AddText(*command.add_subcommand("check",
+                                  "Check a job file against its code file and chip list and show what program "
+                                  "--job would do, touching no programmer"),
+          "FILE", in.jobFile, "the job file")
+      ->type_name("FILE.toml")
+      ->required();
 }
 
 struct Command {
@@ -568,6 +769,8 @@ constexpr Command kCommands[] = {
     {"read-hex", "Save the programmer's memory as Intel HEX", DeclareReadHex, ReadHex},
     {"offline-master", "Download a code file and make the programmer an offline master", DeclareOfflineMaster,
      OfflineMaster},
+    // check is job's only subcommand so far.
+    {"job", "Work with job files: job check FILE.toml", DeclareJob, JobCheck},
 };
 
 const Command* FindCommand(const std::string& name) {

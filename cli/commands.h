@@ -30,6 +30,7 @@ struct Inputs {
   std::optional<std::string> serial;         // ADDRESS:WIDTH:ENCODING:FIRST:STEP:LAST
   std::optional<std::string> serialList;     // ADDRESS:WIDTH:FILE
   std::optional<std::string> serialJournal;  // the numbers spent
+  std::optional<std::string> jobFile;        // program --job, job check
   int count = 1;
   bool json = false;      // one JSON object a line instead of "key: value"
   bool progress = false;  // with json: the operations' progress too

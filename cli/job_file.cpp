@@ -192,18 +192,82 @@ void ReadRun(const Reader& r, const Section& root, JobFile& job) {
   }
 }
 
-// The largest serial number width bytes hold in the encoding.
-uint64_t LargestSerial(int width, SerialEncoding encoding) {
-  uint64_t largest = 0;
-  for (int i = 0; i < width; ++i) largest = encoding == SerialEncoding::kBcd ? largest * 100 + 99 : largest << 8 | 0xFF;
-  return largest;
+std::optional<Encoding> EncodingNamed(std::string_view name) {
+  for (Encoding encoding :
+       {Encoding::kBinaryLittle, Encoding::kBinaryBig, Encoding::kBcd, Encoding::kAsciiDecimal, Encoding::kAsciiHex}) {
+    if (EncodingName(encoding) == name) return encoding;
+  }
+  return std::nullopt;
+}
+
+struct Block {
+  std::string name;
+  uint64_t first = 0;
+  uint64_t last = 0;
+  const Value* at = nullptr;
+};
+
+// [serial.blocks]: NAME = [FIRST, LAST], the parts of one range the PCs of a
+// line take, so no two of them ever hand out the same number.
+std::vector<Block> ReadBlocks(const Reader& r, const Section& s, const SerialRule& rule) {
+  const Value* table = r.Get(s, "blocks", false);
+  if (!table) return {};
+  if (!table->is_table()) r.Fail(*table, "serial.blocks must be a table, not " + TypeName(*table));
+  std::vector<Block> blocks;
+  for (const auto& [name, value] : table->as_table()) {
+    const std::string key = "serial.blocks." + name;
+    const bool pair = value.is_array() && value.as_array().size() == 2 && value.as_array()[0].is_integer() &&
+                      value.as_array()[1].is_integer();
+    if (!pair) r.Fail(value, key + " must be [FIRST, LAST], two integers");
+    const int64_t first = value.as_array()[0].as_integer();
+    const int64_t last = value.as_array()[1].as_integer();
+    if (first < 0 || first > last) r.Fail(value, key + ": FIRST must be from 0 to LAST");
+    const Block block{name, static_cast<uint64_t>(first), static_cast<uint64_t>(last), &value};
+    if (block.first < rule.first || block.last > rule.last) {
+      r.Fail(value, key + " reaches outside serial.first..serial.last (" + std::to_string(rule.first) + ".." +
+                        std::to_string(rule.last) + ")");
+    }
+    blocks.push_back(block);
+  }
+  if (blocks.empty()) r.Fail(*table, "[serial.blocks] holds no block");
+  // Named on the later line of the two, where the fault was made.
+  std::sort(blocks.begin(), blocks.end(),
+            [](const Block& a, const Block& b) { return a.at->location().line() < b.at->location().line(); });
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (blocks[i].first <= blocks[j].last && blocks[j].first <= blocks[i].last) {
+        r.Fail(*blocks[i].at, "serial.blocks." + blocks[i].name + " overlaps serial.blocks." + blocks[j].name);
+      }
+    }
+  }
+  return blocks;
+}
+
+// The range narrowed to the block: its first number on the rule's step.
+void NarrowToBlock(const Reader& r, const Section& s, const std::vector<Block>& blocks, JobSerial& serial) {
+  const Value* chosen = r.Get(s, "block", false);
+  if (blocks.empty()) {
+    if (chosen) r.Fail(*chosen, "serial.block needs [serial.blocks], the blocks it chooses from");
+    return;
+  }
+  if (!chosen) r.Fail(s.value, "[serial] has blocks but no block: this PC's block must be chosen");
+  serial.block = r.Text(s, "block", true);
+  const auto block = std::find_if(blocks.begin(), blocks.end(), [&](const Block& b) { return b.name == serial.block; });
+  if (block == blocks.end()) r.Fail(*chosen, "serial.block: no block " + *serial.block + " in [serial.blocks]");
+  SerialRule& rule = *serial.rule;
+  const uint64_t steps = (block->first - rule.first + rule.step - 1) / rule.step;
+  if (steps > (block->last - rule.first) / rule.step) {
+    r.Fail(*block->at, "serial.blocks." + block->name + " holds no number of the range's step");
+  }
+  rule.first += steps * rule.step;
+  rule.last = block->last;
 }
 
 void ReadSerial(const Reader& r, const Section& root, JobFile& job) {
   const auto table = r.Table(root, "serial", false);
   if (!table) return;
   const Section& s = *table;
-  r.OnlyKeys(s, {"address", "width", "encoding", "first", "step", "last", "list", "journal", "block"});
+  r.OnlyKeys(s, {"address", "width", "encoding", "first", "step", "last", "list", "journal", "blocks", "block"});
 
   JobSerial serial;
   serial.address = HexToNumber(*r.Hex(s, "address", true, 1, 5), 16);
@@ -211,36 +275,36 @@ void ReadSerial(const Reader& r, const Section& root, JobFile& job) {
   if (serial.address + static_cast<uint32_t>(serial.width) > kImageSize) {
     r.Fail(*r.Get(s, "address", true), "serial.address: the serial number would pass the end of the memory");
   }
-  const std::string encoding = *r.Text(s, "encoding", true);
-  if (encoding != "bcd" && encoding != "binary") {
-    r.Fail(*r.Get(s, "encoding", true), "serial.encoding must be bcd or binary, not " + encoding);
-  }
-  serial.encoding = encoding == "bcd" ? SerialEncoding::kBcd : SerialEncoding::kBinary;
 
-  // The numbers come from a list or from a range, never both.
-  constexpr int64_t kMost = INT64_MAX;
+  // The numbers come from a list or from a range, never both. A list holds
+  // the bytes themselves: an encoding beside it would be ignored.
   serial.list = r.Path(s, "list", false);
   if (serial.list) {
-    for (const char* key : {"first", "step", "last"}) {
+    for (const char* key : {"encoding", "first", "step", "last", "blocks", "block"}) {
       if (const Value* clash = r.Get(s, key, false))
         r.Fail(*clash, std::string("serial.") + key + " does not go with serial.list (a range or a list, not both)");
     }
   } else {
     if (!r.Get(s, "first", false)) r.Fail(s.value, "[serial] has neither first nor list");
-    serial.first = static_cast<uint64_t>(*r.Integer(s, "first", true, 0, kMost));
-    serial.step = static_cast<uint64_t>(r.Integer(s, "step", false, 1, kMost).value_or(1));
-    if (const auto last = r.Integer(s, "last", false, static_cast<int64_t>(serial.first), kMost)) {
-      serial.last = static_cast<uint64_t>(*last);
+    SerialRule rule;
+    rule.address = serial.address;
+    rule.width = serial.width;
+    const std::string encoding = *r.Text(s, "encoding", true);
+    const auto named = EncodingNamed(encoding);
+    if (!named) r.Fail(*r.Get(s, "encoding", true), "serial.encoding must be le, be, bcd, dec or hex, not " + encoding);
+    rule.encoding = *named;
+    constexpr int64_t kMost = INT64_MAX;
+    rule.first = static_cast<uint64_t>(*r.Integer(s, "first", true, 0, kMost));
+    rule.step = static_cast<uint64_t>(r.Integer(s, "step", false, 1, kMost).value_or(1));
+    // The run must know before the first chip that its last number fits.
+    rule.last = static_cast<uint64_t>(*r.Integer(s, "last", true, static_cast<int64_t>(rule.first), kMost));
+    if (const std::string problem = SerialRuleProblem(rule); !problem.empty()) {
+      r.Fail(*r.Get(s, "last", true), "serial." + problem);
     }
-    const uint64_t largest = LargestSerial(serial.width, serial.encoding);
-    if (serial.last.value_or(serial.first) > largest) {
-      const std::string key = serial.last ? "last" : "first";
-      r.Fail(*r.Get(s, key, true), "serial." + key + ": " + std::to_string(serial.width) + " bytes of " + encoding +
-                                       " hold serial numbers up to " + std::to_string(largest));
-    }
+    serial.rule = rule;
+    NarrowToBlock(r, s, ReadBlocks(r, s, rule), serial);
   }
   serial.journal = *r.Path(s, "journal", true);
-  serial.block = r.Text(s, "block", false);
   job.serial = serial;
 }
 

@@ -7,22 +7,20 @@
 #include <variant>
 #include <vector>
 
+#include "base/serial_number.h"
+
 namespace kovra::cli {
 
-enum class SerialEncoding { kBcd, kBinary };
-
-// Serial numbers written into each chip: a range, or the keys of a list
+// Serial numbers written into each chip: a range, or the values of a list
 // file taken in turn.
 struct JobSerial {
   uint32_t address = 0;
-  int width = 0;  // bytes from address
-  SerialEncoding encoding = SerialEncoding::kBcd;
-  uint64_t first = 0;
-  uint64_t step = 1;
-  std::optional<uint64_t> last;
-  std::optional<std::string> list;
+  int width = 0;                    // bytes from address
+  std::optional<SerialRule> rule;   // a range, narrowed to this PC's block
+  std::optional<std::string> list;  // else the list file
   std::string journal;
-  std::optional<std::string> block;  // the block of numbers this PC takes
+  // The block of the range this PC takes, when the PCs of a line share it.
+  std::optional<std::string> block;
 };
 
 // A production setup as one TOML file holds it. Paths are resolved against

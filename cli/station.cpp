@@ -215,6 +215,16 @@ std::optional<std::string> Station::PrepareSerials(const Job& job) {
   return std::nullopt;
 }
 
+std::string Station::RunSteps() {
+  BuildRequestFrame(ctx_);
+  const bool mtp = state_.requestFrame.chipType() == kFrameMtp;
+  std::string names;
+  for (const AutoStep& step : AutoSteps()) {
+    if (StepRuns(step, state_.optionMask, mtp)) names += std::string(names.empty() ? "" : ",") + step.name;
+  }
+  return names;
+}
+
 std::optional<Result> Station::FileGate() {
   if (!job_.expectChecksum || job_.codeFile.empty()) return std::nullopt;
   const uint16_t sum = SumImage(state_, 0, state_.programEnd);

@@ -149,6 +149,8 @@ class Station {
   Result MakeOfflineMaster();
 
   std::string Text(int id) { return window_.GetText(id); }
+  // The steps a run would take as the window stands, as --steps names them.
+  std::string RunSteps();
   bool RecordFailed() const { return state_.recordFailed != 0; }
 
  private:

@@ -36,7 +36,11 @@ std::string ValidJob() {
          "first = 1\n"
          "last = 9999\n"
          "journal = \"serials.journal\"\n"
-         "block = \"A\"\n";
+         "block = \"B\"\n"
+         "step = 2\n"
+         "[serial.blocks]\n"
+         "A = [1, 4999]\n"
+         "B = [5000, 9999]\n";
 }
 
 TEST(JobFile, ReadsAValidJobAndRefusesEachFaultWithItsLine) {
@@ -64,9 +68,16 @@ TEST(JobFile, ReadsAValidJobAndRefusesEachFaultWithItsLine) {
       {"\"program\", ", "", "job.toml:9: run.steps must include program"},
       {"\"count\"", "\"code\"", "job.toml:12: run.allow_override: code cannot be overridden"},
       {"last = 9999", "last = 100000000",
-       "job.toml:18: serial.last: 4 bytes of bcd hold serial numbers up to 99999999"},
-      {"first = 1", "list = \"keys.txt\"", "job.toml:18: serial.last does not go with serial.list"},
-      {"block = \"A\"", "block = \"A\"\nblock = \"B\"", "job.toml:21: value (\"block\") already exists."},
+       "job.toml:18: serial.last 100000000 does not fit 4 byte(s) of bcd (at most 99999999)"},
+      {"last = 9999\n", "", "job.toml:13: [serial] has no last"},
+      {"\"bcd\"", "\"binary\"", "job.toml:16: serial.encoding must be le, be, bcd, dec or hex, not binary"},
+      {"first = 1", "list = \"keys.txt\"", "job.toml:16: serial.encoding does not go with serial.list"},
+      {"block = \"B\"", "block = \"B\"\nblock = \"A\"", "job.toml:21: value (\"block\") already exists."},
+      {"block = \"B\"", "block = \"C\"", "job.toml:20: serial.block: no block C in [serial.blocks]"},
+      {"block = \"B\"\n", "", "job.toml:13: [serial] has blocks but no block"},
+      {"B = [5000", "B = [4999", "job.toml:24: serial.blocks.B overlaps serial.blocks.A"},
+      {"9999]", "10001]", "job.toml:24: serial.blocks.B reaches outside serial.first..serial.last (1..9999)"},
+      {"B = [5000, 9999]", "B = [5000, 5000]", "job.toml:24: serial.blocks.B holds no number of the range's step"},
   };
   test::TempDir dir;
   const std::string jobPath = (dir.path() / "lines" / "job.toml").string();
@@ -93,7 +104,12 @@ TEST(JobFile, ReadsAValidJobAndRefusesEachFaultWithItsLine) {
     EXPECT_EQ(job->ports.size(), 2u);
     ASSERT_TRUE(job->serial.has_value());
     EXPECT_EQ(job->serial->address, 0x100u);
-    EXPECT_EQ(job->serial->last, 9999u);
+    // Block B, on the odd numbers from 1.
+    ASSERT_TRUE(job->serial->rule.has_value());
+    EXPECT_EQ(job->serial->rule->encoding, Encoding::kBcd);
+    EXPECT_EQ(job->serial->rule->first, 5001u);
+    EXPECT_EQ(job->serial->rule->step, 2u);
+    EXPECT_EQ(job->serial->rule->last, 9999u);
     EXPECT_EQ(job->serial->journal, (lines / "serials.journal").string());
 
     // The code file binds the job to one build of the firmware.
