@@ -469,13 +469,13 @@ int Program(const Inputs& given) {
     RequireRegularFile("--record", *in.record, true);
     job.recordPath = *in.record;
   }
-  const std::optional<Serials> serials = OpenSerials(in, job);
-
   std::vector<SystemPort> systemPorts;
   std::vector<StationPort> ports;
   std::vector<std::string> names;
   SystemClock clock;
   for (const std::string& name : ResolvePorts(in.ports)) systemPorts.push_back(OpenSystemPort(name));
+  // The journal is held from here: after the ports, which may refuse the job.
+  const std::optional<Serials> serials = OpenSerials(in, job);
   for (SystemPort& port : systemPorts) {
     ports.push_back(port.Station(clock));
     names.push_back(port.name);

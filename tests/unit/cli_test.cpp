@@ -171,6 +171,7 @@ TEST(Cli, EveryUseSaysWhatWentWrong) {
   const std::string big = dir.Write("big.bin", std::string(0x3000, '\x5A'));
   const std::string huge = dir.Write("huge.bin", std::string(0x10100, '\x5A'));
   const std::string nowhere = (dir.path() / "nowhere").string();
+  const std::string journal = (dir.path() / "serials.journal").string();
   const SilentPort silent;
   const std::string port = " --port " + silent.Name();
   const std::string job = port + " --chips " + list;
@@ -218,6 +219,15 @@ TEST(Cli, EveryUseSaysWhatWentWrong) {
       // Root opens it, but no row could be written there.
       {"program " + hex + job + " --chip KV86P48 --record /proc/version", 2, "",
        "/proc/version: the record file cannot be written"},
+      // Serial numbers that could not be given as asked.
+      {"program " + hex + job + " --chip KV86P48 --serial 0020:1:bcd:1:1:100 --serial-journal " + journal, 2, "",
+       "100 does not fit 1 byte"},
+      {"program " + hex + job + " --chip KV86P48 --serial 003E:4:le:1:1:9 --serial-journal " + nowhere + "j", 2, "",
+       "overlap 003CH..003FH"},
+      {"program " + hex + job + " --chip KV86P48 --serial 0020:4:le:1:1:9", 2, "", "--serial-journal"},
+      {"program " + hex + job + " --chip KV86P48 --serial 0020:4:le:1:1:9 --steps blank,program --serial-journal " +
+           journal,
+       2, "", "the steps must include verify"},
       // The shipped chip list beside kovra-cli: this chip is in it.
       {"chips", 0, ": KV86C08 OTP", ""},
       {"program " + big + port + " --chip KV86C08", 2, "", "beyond the ROM of KV86C08 (up to 1FFF)"},
