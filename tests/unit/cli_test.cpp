@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/cli_runner.h"
 #include "support/sample_files.h"
 
 namespace kovra {
@@ -19,26 +20,8 @@ namespace {
 
 using test::TempDir;
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Result Cli(const std::string& args) {
-  TempDir errDir;
-  const std::string errFile = (errDir.path() / "err").string();
-  const std::string command = std::string(KOVRA_CLI_PATH) + " " + args + " 2>" + errFile;
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int status = pclose(pipe);
-  std::stringstream err;
-  err << std::ifstream(errFile).rdbuf();
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, err.str()};
-}
+using Result = test::CliResult;
+using test::Cli;
 
 // A port with no programmer behind it: whatever reaches it can be read.
 class SilentPort {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/sha256.h"
+#include "support/cli_runner.h"
 #include "support/sample_files.h"
 
 namespace kovra {
@@ -17,27 +18,8 @@ namespace {
 
 using test::TempDir;
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// As cli_test.cpp runs it.
-Result Cli(const std::string& args) {
-  TempDir errDir;
-  const std::string errFile = (errDir.path() / "err").string();
-  const std::string command = std::string(KOVRA_CLI_PATH) + " " + args + " 2>" + errFile;
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int status = pclose(pipe);
-  std::stringstream err;
-  err << std::ifstream(errFile).rdbuf();
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, err.str()};
-}
+using Result = test::CliResult;
+using test::Cli;
 
 std::string Job(const std::string& codeSha256) {
   return "[code]\nfile = \"fw.hex\"\nsha256 = \"" + codeSha256 +
