@@ -406,6 +406,21 @@ check_serial() {
   wait "$cli_pid"
   cli_pid=
 
+  # A chip that fails after its number streamed (zeros where the code has
+  # ones: the programmer's verdict is NO) spends it; the next chip gets the
+  # next one.
+  head -c 16 /dev/zero >zeros.bin
+  sim_do ttyC load-chip zeros.bin
+  local once=(--serial 0100:4:bcd:1:1:9 --serial-journal failed.journal --steps program,verify)
+  "$cli" program code.hex --port ttyC --chip "$chip" --chips samlist.txt "${once[@]}" >failed.out 2>&1
+  [ $? -eq 1 ] && grep -q 'result: fail' failed.out || fail "the chip with zeros did not fail: $(cat failed.out)"
+  sim_do ttyC chip otp 0x2000
+  "$cli" program code.hex --port ttyC --chip "$chip" --chips samlist.txt "${once[@]}" >>failed.out 2>&1 ||
+    fail "the chip after the failed one did not pass: $(cat failed.out)"
+  sim_do ttyC save-chip after-failed.chip
+  [ "$(number_of after-failed.chip)" = 2 ] && [ "$(grep -c '^spent' failed.journal)" -eq 2 ] ||
+    fail "the failed chip's number was given again: $(cat failed.journal)"
+
   # A list of two keys: a third chip finds none, and nothing is programmed.
   printf '# keys\nA1B2C3D4\n0F0E0D0C\n' >keys.txt
   local keys=(--serial-list 0100:4:keys.txt --serial-journal keys.journal) run
