@@ -5,7 +5,6 @@
 #include "base/serial_number.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include "linux/posix_serial_journal.h"
 #include "ops/serial_sequence.h"
 #include "support/memory_serial_journal.h"
+#include "support/sample_files.h"
 
 namespace kovra {
 namespace {
@@ -116,18 +116,6 @@ TEST(SerialNumber, BytesRulesAndLists) {
   }
 }
 
-// A scratch folder of the test's own, gone with it.
-struct ScratchDir {
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "kovra_serial_XXXXXX").string();
-    path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~ScratchDir() {
-    if (!path.empty()) fs::remove_all(path);
-  }
-  fs::path path;
-};
-
 std::string Take(SerialSequence& sequence) {
   const SerialNext next = sequence.Next("/dev/kovra/a b", 1'796'745'600'000);
   if (next.take == SerialTake::kRunOut) return "run out";
@@ -142,9 +130,8 @@ std::string FileText(const fs::path& path) {
 }
 
 TEST(SerialSequence, RestartsFromItsJournal) {
-  ScratchDir scratch;
-  ASSERT_FALSE(scratch.path.empty());
-  const std::string path = (scratch.path / "serials.journal").string();
+  const test::TempDir scratch;
+  const std::string path = (scratch.path() / "serials.journal").string();
   const SerialRule rule = *ParseSerialRule("0100:2:bcd:1:2:9").rule;
   std::string error;
   {
@@ -189,7 +176,7 @@ TEST(SerialSequence, RestartsFromItsJournal) {
   EXPECT_EQ(lines[3].substr(0, 22), "spent 0000000005 0005 ");
 
   // A list: each value once, in order, across a restart.
-  const std::string listPath = (scratch.path / "list.journal").string();
+  const std::string listPath = (scratch.path() / "list.journal").string();
   const auto values = ParseSerialList("0A1B2C3D\nDEADBEEF\n", 4).values;
   for (const char* expected : {"1=0A1B2C3D", "2=DEADBEEF"}) {
     auto journal = linux_platform::PosixSerialJournal::Open(listPath, error);
