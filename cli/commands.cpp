@@ -399,16 +399,12 @@ class JournalAsItStands : public SerialJournal {
 };
 
 std::string SerialRuleText(const SerialRule& rule) {
-  char address[16];
-  std::snprintf(address, sizeof address, "%04X", rule.address);
-  return std::string(address) + ":" + std::to_string(rule.width) + ":" + std::string(EncodingName(rule.encoding)) +
-         ":" + std::to_string(rule.first) + ":" + std::to_string(rule.step) + ":" + std::to_string(rule.last);
+  return Hex4(rule.address) + ":" + std::to_string(rule.width) + ":" + std::string(EncodingName(rule.encoding)) + ":" +
+         std::to_string(rule.first) + ":" + std::to_string(rule.step) + ":" + std::to_string(rule.last);
 }
 
 std::string SerialListText(const JobSerial& serial) {
-  char address[16];
-  std::snprintf(address, sizeof address, "%04X", serial.address);
-  return std::string(address) + ":" + std::to_string(serial.width) + ":" + *serial.list;
+  return Hex4(serial.address) + ":" + std::to_string(serial.width) + ":" + *serial.list;
 }
 
 // The job, its code file held to the SHA-256 the job was made for before
@@ -577,11 +573,9 @@ int JobCheck(const Inputs& given) {
     return kExitOk;
   }
   const JobSerial& serial = *jobFile.serial;
-  char address[16];
-  std::snprintf(address, sizeof address, "%04X", serial.address);
-  Print("serial", serial.rule
-                      ? SerialRuleText(*serial.rule)
-                      : "list " + *serial.list + " at " + address + ", " + std::to_string(serial.width) + " bytes");
+  Print("serial", serial.rule ? SerialRuleText(*serial.rule)
+                              : "list " + *serial.list + " at " + Hex4(serial.address) + ", " +
+                                    std::to_string(serial.width) + " bytes");
   const SerialNext next = sequence->Next("", 0);
   Print("serial next", next.take == SerialTake::kTaken
                            ? std::to_string(next.value.number) + " (" + HexBytes(next.value.bytes) + ")"
