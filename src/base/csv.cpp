@@ -48,4 +48,23 @@ CsvTable ParseCsv(std::string_view text) {
   return table;
 }
 
+std::string FormatCsvRow(const std::vector<std::string>& fields) {
+  std::string row;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) row += ',';
+    const std::string& field = fields[i];
+    if (field.find_first_of(",\"\r\n") == std::string::npos) {
+      row += field;
+      continue;
+    }
+    row += '"';
+    for (char c : field) {
+      if (c == '"') row += '"';
+      row += c;
+    }
+    row += '"';
+  }
+  return row;
+}
+
 }  // namespace kovra

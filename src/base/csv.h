@@ -16,4 +16,7 @@ struct CsvTable {
 };
 CsvTable ParseCsv(std::string_view text);
 
+// One row, fields quoted where CSV needs it, without a line end.
+std::string FormatCsvRow(const std::vector<std::string>& fields);
+
 }  // namespace kovra

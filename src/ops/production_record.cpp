@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/control_ids.h"
+#include "base/csv.h"
 #include "base/text_helpers.h"
 #include "base/texts.h"
 #include "image/code_image.h"
@@ -12,20 +13,6 @@
 
 namespace kovra {
 namespace {
-
-void AppendField(std::string& row, std::string_view field) {
-  if (!row.empty()) row += ',';
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-    row += field;
-    return;
-  }
-  row += '"';
-  for (char c : field) {
-    if (c == '"') row += '"';
-    row += c;
-  }
-  row += '"';
-}
 
 std::string Seconds(uint64_t ms) {
   char text[32];
@@ -56,24 +43,10 @@ std::string UtcTimestamp(int64_t utcMs) {
 }
 
 std::string FormatRecordRow(const RunRecord& r) {
-  const std::string fields[] = {UtcTimestamp(r.utcMs),
-                                r.port,
-                                r.chip,
-                                r.codeFile,
-                                r.fileChecksum,
-                                r.memoryChecksum,
-                                r.steps,
-                                r.passed ? "pass" : "fail",
-                                r.status,
-                                Seconds(r.elapsedMs),
-                                r.failure,
-                                r.address,
-                                r.serial,
-                                r.job,
-                                r.jobSha256};
-  std::string row;
-  for (const std::string& field : fields) AppendField(row, field);
-  return row + "\r\n";
+  return FormatCsvRow({UtcTimestamp(r.utcMs), r.port, r.chip, r.codeFile, r.fileChecksum, r.memoryChecksum, r.steps,
+                       r.passed ? "pass" : "fail", r.status, Seconds(r.elapsedMs), r.failure, r.address, r.serial,
+                       r.job, r.jobSha256}) +
+         "\r\n";
 }
 
 RunRecord CurrentRunRecord(AppContext& ctx, bool passed) {

@@ -12,18 +12,18 @@ namespace kovra {
 // One chip of a production run, as its record row says it.
 struct RunRecord {
   int64_t utcMs = 0;
-  std::string port;
-  std::string chip;
-  std::string codeFile;
-  std::string fileChecksum;
-  std::string memoryChecksum;
-  std::string steps;  // the step names, comma-separated
+  std::string port{};
+  std::string chip{};
+  std::string codeFile{};
+  std::string fileChecksum{};
+  std::string memoryChecksum{};
+  std::string steps{};  // the step names, comma-separated
   bool passed = false;
-  std::string status;
+  std::string status{};
   uint64_t elapsedMs = 0;
   // Why it failed, in words a script matches ("not-blank"), and where.
-  std::string failure;
-  std::string address;
+  std::string failure{};
+  std::string address{};
   // The number the chip was given (the bytes written, hex), and the job
   // file the run came from with its SHA-256; empty without them.
   std::string serial{};

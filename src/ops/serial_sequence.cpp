@@ -63,25 +63,34 @@ SerialSequence::SerialSequence(SerialJournal& journal, std::optional<SerialRule>
 
 std::unique_ptr<SerialSequence> SerialSequence::FromRule(const SerialRule& rule, SerialJournal& journal,
                                                          std::string& error) {
-  if (error = SerialRuleProblem(rule); !error.empty()) return nullptr;
-  const auto lines = journal.Lines();
-  if (!lines) {
-    error = "cannot read the journal";
-    return nullptr;
-  }
-  std::unique_ptr<SerialSequence> sequence(new SerialSequence(journal, rule, {}));
-  if (error = sequence->Resume(*lines); !error.empty()) return nullptr;
-  return sequence;
+  return Make(rule, {}, journal, nullptr, 0, error);
 }
 
 std::unique_ptr<SerialSequence> SerialSequence::FromList(std::vector<std::vector<uint8_t>> values,
                                                          SerialJournal& journal, std::string& error) {
+  return Make(std::nullopt, std::move(values), journal, nullptr, 0, error);
+}
+
+std::unique_ptr<SerialSequence> SerialSequence::Leased(std::optional<SerialRule> rule,
+                                                       std::vector<std::vector<uint8_t>> values, SerialJournal& journal,
+                                                       BlockLeaser& leaser, uint64_t lowWater, std::string& error) {
+  return Make(rule, std::move(values), journal, &leaser, lowWater, error);
+}
+
+std::unique_ptr<SerialSequence> SerialSequence::Make(std::optional<SerialRule> rule,
+                                                     std::vector<std::vector<uint8_t>> values, SerialJournal& journal,
+                                                     BlockLeaser* leaser, uint64_t lowWater, std::string& error) {
+  if (rule) {
+    if (error = SerialRuleProblem(*rule); !error.empty()) return nullptr;
+  }
   const auto lines = journal.Lines();
   if (!lines) {
     error = "cannot read the journal";
     return nullptr;
   }
-  std::unique_ptr<SerialSequence> sequence(new SerialSequence(journal, std::nullopt, std::move(values)));
+  std::unique_ptr<SerialSequence> sequence(new SerialSequence(journal, rule, std::move(values)));
+  sequence->leaser_ = leaser;
+  sequence->lowWater_ = lowWater;
   if (error = sequence->Resume(*lines); !error.empty()) return nullptr;
   return sequence;
 }
@@ -92,9 +101,44 @@ std::optional<std::vector<uint8_t>> SerialSequence::Bytes(uint64_t number) const
   return values_[number - 1];
 }
 
+std::optional<uint64_t> SerialSequence::After(uint64_t number) const {
+  if (rule_) return rule_->last - number >= rule_->step ? std::optional(number + rule_->step) : std::nullopt;
+  return number < values_.size() ? std::optional(number + 1) : std::nullopt;
+}
+
+std::optional<uint64_t> SerialSequence::Upcoming() const {
+  if (!candidate_ || !leaser_) return candidate_;
+  // Blocks come from the same first and step, so their first numbers are
+  // the rule's own.
+  std::optional<uint64_t> best;
+  for (const SerialBlock& block : blocks_) {
+    if (block.last < *candidate_) continue;
+    const uint64_t at = std::max(block.first, *candidate_);
+    if (!best || at < *best) best = at;
+  }
+  return best;
+}
+
+uint64_t SerialSequence::LeftInBlocks() const {
+  const uint64_t step = rule_ ? rule_->step : 1;
+  uint64_t left = 0;
+  for (const SerialBlock& block : blocks_) {
+    if (!candidate_ || block.last < *candidate_) continue;
+    left += (block.last - std::max(block.first, *candidate_)) / step + 1;
+  }
+  return left;
+}
+
 std::string SerialSequence::Resume(const std::vector<std::string>& lines) {
   std::optional<uint64_t> highest;
   for (size_t i = 0; i < lines.size(); ++i) {
+    const auto fields = Fields(lines[i]);
+    if (leaser_ && fields.size() == 3 && fields[0] == "lease") {
+      const auto first = Decimal(fields[1]);
+      const auto last = Decimal(fields[2]);
+      if (first && last && *first <= *last) blocks_.push_back({*first, *last});
+      continue;
+    }
     const auto spent = SpentValue(lines[i]);
     if (!spent) continue;
     if (Bytes(spent->number) != spent->bytes) {
@@ -106,26 +150,42 @@ std::string SerialSequence::Resume(const std::vector<std::string>& lines) {
   if (rule_) {
     const SerialRule& r = *rule_;
     if (!highest || *highest < r.first) {
-      next_ = r.first;
+      candidate_ = r.first;
     } else {
       // The first of the rule's numbers above the highest spent, found by
       // steps: a journal from a rule with another first or step still never
       // leads to a number at or below one spent.
       const uint64_t steps = (*highest - r.first) / r.step + 1;
-      if (steps <= (r.last - r.first) / r.step) next_ = r.first + steps * r.step;
+      if (steps <= (r.last - r.first) / r.step) candidate_ = r.first + steps * r.step;
     }
   } else {
     const uint64_t place = highest.value_or(0) + 1;
-    if (place <= values_.size()) next_ = place;
+    if (place <= values_.size()) candidate_ = place;
   }
   return {};
+}
+
+void SerialSequence::LeaseAhead(bool mustTry) {
+  const auto block = leaser_->Lease(mustTry);
+  if (!block) return;
+  // Kept before any of its numbers is used: a restart finds the block.
+  if (!journal_.Append("lease " + std::to_string(block->first) + " " + std::to_string(block->last))) {
+    failed_ = true;
+    return;
+  }
+  blocks_.push_back(*block);
 }
 
 SerialNext SerialSequence::Next(std::string_view port, int64_t utcMs) {
   std::lock_guard lock(mutex_);
   if (failed_) return {SerialTake::kJournalFailed, {}};
-  if (!next_) return {SerialTake::kRunOut, {}};
-  const uint64_t number = *next_;
+  if (leaser_ && candidate_ && LeftInBlocks() <= lowWater_) {
+    LeaseAhead(!Upcoming());
+    if (failed_) return {SerialTake::kJournalFailed, {}};
+  }
+  const std::optional<uint64_t> upcoming = Upcoming();
+  if (!upcoming) return {SerialTake::kRunOut, {}};
+  const uint64_t number = *upcoming;
   const auto bytes = Bytes(number);
   if (!bytes) return {SerialTake::kRunOut, {}};
   SerialValue value{number, *bytes};
@@ -135,11 +195,7 @@ SerialNext SerialSequence::Next(std::string_view port, int64_t utcMs) {
     failed_ = true;
     return {SerialTake::kJournalFailed, {}};
   }
-  if (rule_) {
-    next_ = rule_->last - number >= rule_->step ? std::optional(number + rule_->step) : std::nullopt;
-  } else {
-    next_ = number < values_.size() ? std::optional(number + 1) : std::nullopt;
-  }
+  candidate_ = After(number);
   return {SerialTake::kTaken, std::move(value)};
 }
 
