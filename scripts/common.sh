@@ -2,7 +2,7 @@
 # Shared by ./test and ./run: package lists, installation, the Wine prefix.
 
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-  libbenchmark-dev binutils mingw-w64 libcli11-dev nlohmann-json3-dev libtoml11-dev)
+  libbenchmark-dev binutils mingw-w64 libcli11-dev nlohmann-json3-dev libtoml11-dev unixodbc-dev)
 WINE_PACKAGES=(wine wine64)
 # The installer's compiler, for ./test's packages; the manual pages' compiler,
 # and what checks the Debian package (lintian, man, udevadm, bash-completion).
