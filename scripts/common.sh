@@ -2,8 +2,11 @@
 # Shared by ./test and ./run: package lists, installation, the Wine prefix.
 
 BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-  libbenchmark-dev binutils mingw-w64 libcli11-dev nlohmann-json3-dev libtoml11-dev)
+  libbenchmark-dev binutils mingw-w64 libcli11-dev nlohmann-json3-dev libtoml11-dev unixodbc-dev)
 WINE_PACKAGES=(wine wine64)
+# The line's database for the tests: a throwaway PostgreSQL 15 cluster
+# (tests/db/pg_cluster.sh) reached through its ODBC driver and unixODBC.
+DB_PACKAGES=(postgresql odbc-postgresql unixodbc)
 # The installer's compiler, for ./test's packages; the manual pages' compiler,
 # and what checks the Debian package (lintian, man, udevadm, bash-completion).
 PACKAGING_PACKAGES=(nsis scdoc lintian man-db udev bash-completion)

@@ -18,6 +18,8 @@ set(cases
   "command line on the logic|cli/main.cpp|#include \"app/startup.h\"|PASS"
   "command line on a system|cli/system_windows.cpp|#include \"win32/win32_serial_port.h\"|PASS"
   "Linux layer on the logic|src/linux/port.cpp|#include \"link/commands.h\"|FAIL"
+  "database on the logic|src/odbc/db.cpp|#include \"ops/run_operation.h\"|FAIL"
+  "command line on the database|cli/db.cpp|#include \"odbc/odbc_line_database.h\"|PASS"
   "simulator on the host|sim/device.cpp|#include \"link/commands.h\"|FAIL"
   "host on the simulator|src/ops/view.cpp|#include \"sim/device.h\"|FAIL")
 
