@@ -3,11 +3,14 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -19,6 +22,7 @@
 #include "base/sha256.h"
 #include "base/text_helpers.h"
 #include "chips/chip_list.h"
+#include "cli/database_record.h"
 #include "cli/job_file.h"
 #include "cli/line.h"
 #include "cli/system.h"
@@ -110,6 +114,7 @@ class Console {
   void Message(const std::string& port, const std::string& caption, const std::string& text) {
     Above(stderr, port + ": " + MessageLine(caption, text));
   }
+  void Note(const std::string& line) { Above(stderr, line); }
   void Done() {
     std::lock_guard lock(mutex_);
     Erase();
@@ -298,6 +303,9 @@ int Download(const Inputs& in) {
                  {"checksum", one.station.Text(id::kChecksumField)}});
 }
 
+// Numbers a station leases from the database at a time, unless told.
+constexpr uint32_t kSerialBlock = 100;
+
 // The serial numbers of a job: the journal, held for the run, and the
 // sequence the ports share.
 struct Serials {
@@ -338,16 +346,30 @@ struct SerialPlan {
   std::string journal;
 };
 
-std::optional<SerialPlan> PlanSerials(const Inputs& in) {
+// leased: the numbers come from the line's database, and the station's
+// journal keeps them.
+std::optional<SerialPlan> PlanSerials(const Inputs& in, bool leased) {
   if (!in.serial && !in.serialList) {
     if (in.serialJournal) throw Refusal{"--serial-journal needs --serial or --serial-list"};
+    if (in.serialBlock) throw Refusal{"--serial-block needs --serial or --serial-list"};
     return std::nullopt;
   }
   if (in.serial && in.serialList) throw Refusal{"--serial and --serial-list exclude each other"};
-  if (!in.serialJournal) throw Refusal{"serial numbers need --serial-journal FILE, where the numbers spent are kept"};
-  RequireRegularFile("--serial-journal", *in.serialJournal, true);
   SerialPlan plan;
-  plan.journal = *in.serialJournal;
+  if (leased) {
+    if (in.serialJournal) {
+      throw Refusal{
+          "--serial-journal: with --record odbc: the numbers are leased from the database and kept in the "
+          "station's --journal"};
+    }
+  } else {
+    if (in.serialBlock) throw Refusal{"--serial-block needs --record odbc:"};
+    if (!in.serialJournal) {
+      throw Refusal{"serial numbers need --serial-journal FILE, where the numbers spent are kept"};
+    }
+    RequireRegularFile("--serial-journal", *in.serialJournal, true);
+    plan.journal = *in.serialJournal;
+  }
   if (in.serial) {
     const ParsedSerialRule parsed = ParseSerialRule(*in.serial);
     if (!parsed.rule) throw Refusal{"--serial " + *in.serial + ": " + parsed.error};
@@ -368,14 +390,19 @@ std::unique_ptr<SerialSequence> Sequence(SerialPlan& plan, SerialJournal& journa
   return sequence;
 }
 
-std::optional<Serials> OpenSerials(const Inputs& in, Job& job) {
-  std::optional<SerialPlan> plan = PlanSerials(in);
+// With a database, the numbers are leased from it.
+std::optional<Serials> OpenSerials(const Inputs& in, Job& job, DatabaseRecord* database) {
+  std::optional<SerialPlan> plan = PlanSerials(in, database != nullptr);
   if (!plan) return std::nullopt;
   std::string error;
   Serials serials;
-  serials.journal = OpenSerialJournal(plan->journal, error);
-  if (!serials.journal) throw Refusal{plan->journal + ": " + error};
-  serials.sequence = Sequence(*plan, *serials.journal);
+  if (database) {
+    serials.sequence = database->Serials(plan->rule, std::move(plan->values), in.serialBlock.value_or(kSerialBlock));
+  } else {
+    serials.journal = OpenSerialJournal(plan->journal, error);
+    if (!serials.journal) throw Refusal{plan->journal + ": " + error};
+    serials.sequence = Sequence(*plan, *serials.journal);
+  }
   job.serials = JobSerials{serials.sequence.get(), plan->address, plan->width};
   return serials;
 }
@@ -397,11 +424,6 @@ class JournalAsItStands : public SerialJournal {
  private:
   std::string path_;
 };
-
-std::string SerialRuleText(const SerialRule& rule) {
-  return Hex4(rule.address) + ":" + std::to_string(rule.width) + ":" + std::string(EncodingName(rule.encoding)) + ":" +
-         std::to_string(rule.first) + ":" + std::to_string(rule.step) + ":" + std::to_string(rule.last);
-}
 
 std::string SerialListText(const JobSerial& serial) {
   return Hex4(serial.address) + ":" + std::to_string(serial.width) + ":" + *serial.list;
@@ -450,6 +472,34 @@ Inputs WithJob(Inputs in, const JobFile& job) {
   return in;
 }
 
+// How long a run's end waits for the database to take what is left.
+constexpr uint32_t kDrainMs = 10000;
+
+// After each chip, how the database stands: a JSON line, or on the terminal
+// when it is away and when it is back.
+std::function<void(const std::string&, const Result&)> WithDatabaseHealth(
+    std::function<void(const std::string&, const Result&)> result, Console& console, bool json,
+    DatabaseRecord& database) {
+  auto wasReachable = std::make_shared<std::atomic<bool>>(true);
+  return [result, &console, json, &database, wasReachable](const std::string& port, const Result& chip) {
+    result(port, chip);
+    const LineOutbox::Health health = database.Outbox().Status();
+    if (json) {
+      console.Result(
+          JsonLine({{"type", "database"},
+                    {"reachable", health.reachable},
+                    {"waiting", health.waiting},
+                    {"problem", health.problem.empty() ? nullptr : nlohmann::ordered_json(health.problem)}}));
+    } else if (!health.reachable) {
+      console.Note("database unreachable, the station goes on: " + std::to_string(health.waiting) +
+                   " rows and numbers wait in " + database.JournalPath() + " (" + health.problem + ")");
+    } else if (!wasReachable->load()) {
+      console.Note("database reachable again");
+    }
+    wasReachable->store(health.reachable);
+  };
+}
+
 int Program(const Inputs& given) {
   std::optional<JobFile> jobFile;
   if (given.jobFile) jobFile = ReadJob(*given.jobFile);
@@ -461,34 +511,53 @@ int Program(const Inputs& given) {
     job.jobSha256 = jobFile->sha256;
   }
   job.steps = in.steps;
+  const bool toDatabase = in.record && IsDatabaseRecord(*in.record);
+  if (!toDatabase && (in.station || in.journal)) throw Refusal{"--station and --journal need --record odbc:"};
   if (in.record) {
-    RequireRegularFile("--record", *in.record, true);
-    job.recordPath = *in.record;
+    if (!toDatabase) RequireRegularFile("--record", *in.record, true);
+    job.recordPath = ShownRecordPath(*in.record);
   }
   std::vector<SystemPort> systemPorts;
   std::vector<StationPort> ports;
   std::vector<std::string> names;
   SystemClock clock;
   for (const std::string& name : ResolvePorts(in.ports)) systemPorts.push_back(OpenSystemPort(name));
-  // The journal is held from here: after the ports, which may refuse the job.
-  const std::optional<Serials> serials = OpenSerials(in, job);
+  // The journals are held from here: after the ports, which may refuse the job.
+  std::optional<DatabaseRecord> database;
+  if (toDatabase) {
+    const std::string station = in.station.value_or(DefaultStation());
+    database.emplace(*in.record, station, in.journal.value_or(DefaultStationJournal(station)), clock);
+  }
+  const std::optional<Serials> serials = OpenSerials(in, job, database ? &*database : nullptr);
   for (SystemPort& port : systemPorts) {
     ports.push_back(port.Station(clock));
     names.push_back(port.name);
   }
-  auto records = SystemRecordFile();
+  std::unique_ptr<RecordFile> files = SystemRecordFile();
+  RecordFile& records = database ? static_cast<RecordFile&>(database->Outbox()) : *files;
   Console console(names);
-  const LineSummary summary = RunLine(ports, job, in.count, *records, ToConsole(console, in));
+  LineOutput out = ToConsole(console, in);
+  if (database) out.result = WithDatabaseHealth(out.result, console, in.json, *database);
+  const LineSummary summary = RunLine(ports, job, in.count, records, out);
   console.Done();
   if (summary.refused) throw Refusal{*summary.refused};
+  // What the database has not taken yet waits in the journal for the next run.
+  const size_t waiting = database && !database->Outbox().Drain(kDrainMs) ? database->Outbox().Status().waiting : 0;
   if (in.json) {
-    console.Result(JsonLine({{"type", "summary"},
-                             {"passed", summary.passed},
-                             {"failed", summary.failed},
-                             {"record_failed", summary.recordFailed}}));
+    nlohmann::ordered_json line = {{"type", "summary"},
+                                   {"passed", summary.passed},
+                                   {"failed", summary.failed},
+                                   {"record_failed", summary.recordFailed}};
+    if (database) line["database_waiting"] = waiting;
+    console.Result(JsonLine(line));
   } else {
     Print("passed", std::to_string(summary.passed));
     Print("failed", std::to_string(summary.failed));
+    if (database) Print("database waiting", std::to_string(waiting));
+  }
+  if (waiting > 0) {
+    std::fprintf(stderr, "database unreachable: %zu rows and numbers wait in %s for the next run\n", waiting,
+                 database->JournalPath().c_str());
   }
   if (summary.recordFailed)
     std::fprintf(stderr, "error: a record row could not be written to %s\n", job.recordPath.c_str());
@@ -534,11 +603,13 @@ int JobCheck(const Inputs& given) {
   const Inputs in = WithJob(given, jobFile);
   Job job = BaseJob(in, in.file);
   job.steps = in.steps;
-  if (in.record) RequireRegularFile("run.record", *in.record, true);
-  std::optional<SerialPlan> plan = PlanSerials(in);
+  const bool leased = in.record && IsDatabaseRecord(*in.record);
+  if (in.record && !leased) RequireRegularFile("run.record", *in.record, true);
+  std::optional<SerialPlan> plan = PlanSerials(in, leased);
   std::optional<JournalAsItStands> journal;
   std::unique_ptr<SerialSequence> sequence;
-  if (plan) {
+  // Leased numbers are the database's to give: job check asks it nothing.
+  if (plan && !leased) {
     journal.emplace(plan->journal);
     sequence = Sequence(*plan, *journal);
     job.serials = JobSerials{sequence.get(), plan->address, plan->width};
@@ -567,7 +638,7 @@ int JobCheck(const Inputs& given) {
   Print("range", station.Text(id::kStartAddress) + ".." + station.Text(id::kEndAddress));
   Print("checksum", station.Text(id::kChecksumField));
   Print("ports", ports.empty() ? "-" : ports);
-  Print("record", in.record.value_or("-"));
+  Print("record", in.record ? ShownRecordPath(*in.record) : "-");
   if (!jobFile.serial) {
     Print("serial", "-");
     return kExitOk;
@@ -576,6 +647,10 @@ int JobCheck(const Inputs& given) {
   Print("serial", serial.rule ? SerialRuleText(*serial.rule)
                               : "list " + *serial.list + " at " + Hex4(serial.address) + ", " +
                                     std::to_string(serial.width) + " bytes");
+  if (!sequence) {
+    Print("serial next", "leased from the database");
+    return kExitOk;
+  }
   const SerialNext next = sequence->Next("", 0);
   Print("serial next", next.take == SerialTake::kTaken
                            ? std::to_string(next.value.number) + " (" + HexBytes(next.value.bytes) + ")"
@@ -693,7 +768,16 @@ void DeclareProgram(CLI::App& command, Inputs& in) {
       ->allow_extra_args(false)
       ->type_name("STEP,...");
   AddExpectChecksum(command, in);
-  AddText(command, "--record", in.record, "append one CSV row per chip to this file")->type_name("FILE.csv");
+  AddText(command, "--record", in.record,
+          "append one CSV row per chip to this file, or insert it into the line's database (odbc:DSN=NAME or "
+          "odbc:Driver={...};Server=...)")
+      ->type_name("FILE.csv|odbc:CONNECTION");
+  AddText(command, "--station", in.station, "with a database: this station's name (default: the computer's name)")
+      ->type_name("NAME");
+  AddText(command, "--journal", in.journal,
+          "with a database: the station's journal, where rows and numbers wait for it (default: "
+          "record-STATION.journal in the user's state folder)")
+      ->type_name("FILE");
   AddText(command, "--serial", in.serial,
           "give each chip its own number: ADDRESS (hex) : WIDTH (bytes, 1-8) : ENCODING (le, be, bcd, dec, hex) : "
           "FIRST : STEP : LAST")
@@ -704,6 +788,12 @@ void DeclareProgram(CLI::App& command, Inputs& in) {
   AddText(command, "--serial-journal", in.serialJournal,
           "where the numbers spent are kept; a restart continues after them")
       ->type_name("FILE");
+  command
+      .add_option_function<uint32_t>(
+          "--serial-block", [&in](uint32_t count) { in.serialBlock = count; },
+          "with a database: numbers leased at a time (default: " + std::to_string(kSerialBlock) + ")")
+      ->check(CLI::Range(1u, 1000000u))
+      ->type_name("N");
   command
       .add_option_function<std::string>(
           "--count",
@@ -745,6 +835,16 @@ void DeclareJob(CLI::App& command, Inputs& in) {
       ->required();
 }
 
+void DeclareDb(CLI::App& command, Inputs& in) {
+  command.require_subcommand(1);
+  command.add_subcommand("init", "Make the line's tables in the database, where they are missing")
+      ->add_option("RECORD", in.file, "the database: odbc:DSN=NAME or odbc:Driver={...};Server=...")
+      ->type_name("odbc:CONNECTION")
+      ->required();
+}
+
+int Db(const Inputs& in) { return DbInit(in.file); }
+
 struct Command {
   const char* name;
   const char* summary;
@@ -765,6 +865,7 @@ constexpr Command kCommands[] = {
      OfflineMaster},
     // check is job's only subcommand so far.
     {"job", "Work with job files: job check FILE.toml", DeclareJob, JobCheck},
+    {"db", "Work with the line's database: db init odbc:CONNECTION", DeclareDb, Db},
 };
 
 const Command* FindCommand(const std::string& name) {

@@ -31,6 +31,9 @@ struct Inputs {
   std::optional<std::string> serialList;     // ADDRESS:WIDTH:FILE
   std::optional<std::string> serialJournal;  // the numbers spent
   std::optional<std::string> jobFile;        // program --job, job check
+  std::optional<std::string> station;        // with a database record: this station's name
+  std::optional<std::string> journal;        // and its journal
+  std::optional<uint32_t> serialBlock;       // numbers leased from the database at a time
   int count = 1;
   bool json = false;      // one JSON object a line instead of "key: value"
   bool progress = false;  // with json: the operations' progress too

@@ -36,6 +36,12 @@ std::unique_ptr<RecordFile> SystemRecordFile();
 // The journal of spent serial numbers at path, held by this process alone;
 // nullptr and why when it cannot be.
 std::unique_ptr<SerialJournal> OpenSerialJournal(const std::string& path, std::string& error);
+// This computer's name, a station's name by default; empty when unknown.
+std::string HostName();
+// The folder for this user's lasting program state (a station's journal),
+// made when missing: $XDG_STATE_HOME/kovra (~/.local/state/kovra), or
+// %LOCALAPPDATA%\kovra. Empty when there is none.
+std::string StateFolder();
 // The folder of the running executable (UTF-8); empty when unknown.
 std::string ExecutableFolder();
 // Readies standard error for the progress lines (a Windows console gets

@@ -55,6 +55,29 @@ std::unique_ptr<SerialJournal> OpenSerialJournal(const std::string& path, std::s
   return linux_platform::PosixSerialJournal::Open(path, error);
 }
 
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+std::string StateFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  std::filesystem::path folder;
+  if (state && *state == '/') {
+    folder = state;
+  } else if (home && *home == '/') {
+    folder = std::filesystem::path(home) / ".local" / "state";
+  } else {
+    return {};
+  }
+  folder /= "kovra";
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  return std::filesystem::is_directory(folder, error) ? folder.string() : std::string();
+}
+
 std::string ExecutableFolder() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);

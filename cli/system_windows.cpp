@@ -87,6 +87,10 @@ std::unique_ptr<SerialJournal> OpenSerialJournal(const std::string& path, std::s
   return win32::Win32SerialJournal::Open(path, error);
 }
 
+std::string HostName() { return win32::ComputerName(); }
+
+std::string StateFolder() { return win32::LocalStateFolder(); }
+
 std::string ExecutableFolder() { return win32::Win32ProgramFolder().Path().value_or(""); }
 
 // The progress lines redraw with escape sequences, which a console shows

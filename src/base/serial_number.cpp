@@ -6,6 +6,7 @@
 #include <map>
 
 #include "base/request_frame.h"
+#include "base/text_helpers.h"
 
 namespace kovra {
 namespace {
@@ -241,6 +242,11 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view text) {
     bytes.push_back(static_cast<uint8_t>(high << 4 | low));
   }
   return bytes;
+}
+
+std::string SerialRuleText(const SerialRule& rule) {
+  return Hex4(rule.address) + ":" + std::to_string(rule.width) + ":" + std::string(EncodingName(rule.encoding)) + ":" +
+         std::to_string(rule.first) + ":" + std::to_string(rule.step) + ":" + std::to_string(rule.last);
 }
 
 }  // namespace kovra

@@ -40,6 +40,8 @@ struct ParsedSerialRule {
 ParsedSerialRule ParseSerialRule(std::string_view text);
 
 std::string_view EncodingName(Encoding encoding);
+// As --serial takes it: "0100:2:bcd:1:1:9999".
+std::string SerialRuleText(const SerialRule& rule);
 
 // number as width bytes; nullopt when it does not fit them (or width is not
 // 1..8).

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "base/csv.h"
+#include "base/text_helpers.h"
 #include "ops/production_record.h"
 
 namespace kovra {
@@ -48,6 +49,31 @@ std::optional<SpentSerial> SpentOf(std::string_view line, const std::string& ser
 }
 
 }  // namespace
+
+std::string ShownRecordPath(std::string_view record) {
+  if (!IsDatabaseRecord(record)) return std::string(record);
+  // Key=value pairs split by ';'; a braced value may hold one.
+  std::string shown;
+  size_t at = 0;
+  while (at < record.size()) {
+    size_t end = at;
+    bool braced = false;
+    while (end < record.size() && (braced || record[end] != ';')) {
+      if (record[end] == '{') braced = true;
+      if (record[end] == '}') braced = false;
+      ++end;
+    }
+    std::string pair(record.substr(at, end - at));
+    const size_t equals = pair.find('=');
+    std::string key = ToUpperAscii(pair.substr(0, equals));
+    key.erase(0, key.find_first_not_of(' '));
+    if (equals != std::string::npos && (key == "PWD" || key == "PASSWORD")) pair = pair.substr(0, equals + 1) + "***";
+    shown += pair;
+    if (end < record.size()) shown += ';';
+    at = end + 1;
+  }
+  return shown;
+}
 
 std::string EscapeJournalText(std::string_view text) {
   std::string out;
@@ -224,6 +250,12 @@ bool LineOutbox::Append(const std::string&, std::string_view, std::string_view r
 bool LineOutbox::CanAppend(const std::string&) {
   std::lock_guard lock(mutex_);
   return !failed_;
+}
+
+std::string LineOutbox::Notice() {
+  const Health health = Status();
+  if (health.reachable) return {};
+  return "数据库未连接，" + std::to_string(health.waiting) + " 条记录暂存本机";
 }
 
 LineOutbox::Health LineOutbox::Status() {

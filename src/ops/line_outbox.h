@@ -54,6 +54,7 @@ class LineOutbox : public RecordFile {
   bool Append(const std::string& path, std::string_view header, std::string_view rows) override;
   // Whether a row could be kept now: the journal has not failed.
   bool CanAppend(const std::string& path) override;
+  std::string Notice() override;
 
   struct Health {
     bool reachable = true;  // the last call to the database got through
@@ -109,6 +110,11 @@ class LineOutbox : public RecordFile {
   std::vector<std::unique_ptr<SerialJournal>> seriesJournals_;
   std::vector<std::unique_ptr<BlockLeaser>> leasers_;
 };
+
+// A record that names the line's database ("odbc:CONNECTION"), not a CSV file.
+inline bool IsDatabaseRecord(std::string_view record) { return record.starts_with("odbc:"); }
+// The record as an operator may see it: a database's password hidden.
+std::string ShownRecordPath(std::string_view record);
 
 // The row as one journal line's CSV field, and back.
 std::string EscapeJournalText(std::string_view text);

@@ -10,6 +10,7 @@
 #include "base/texts.h"
 #include "image/code_image.h"
 #include "link/commands.h"
+#include "ops/line_outbox.h"
 
 namespace kovra {
 namespace {
@@ -22,8 +23,8 @@ std::string Seconds(uint64_t ms) {
 }
 
 void WarnRecordFailed(AppContext& ctx) {
-  ctx.window.ShowMessageBox(
-      {kTextRecordFailed + ctx.state.recordPath, kWarningCaptionSpaced, MbButtons::kOk, MbIcon::kWarning});
+  ctx.window.ShowMessageBox({kTextRecordFailed + ShownRecordPath(ctx.state.recordPath), kWarningCaptionSpaced,
+                             MbButtons::kOk, MbIcon::kWarning});
 }
 
 }  // namespace
@@ -72,7 +73,13 @@ RunRecord CurrentRunRecord(AppContext& ctx, bool passed) {
 
 void AppendRecordRow(AppContext& ctx, const RunRecord& record) {
   const std::string& path = ctx.state.recordPath;
-  if (path.empty() || ctx.records.Append(path, kRecordHeader, FormatRecordRow(record))) return;
+  if (path.empty()) return;
+  if (ctx.records.Append(path, kRecordHeader, FormatRecordRow(record))) {
+    // The run's own text stays; the operator also learns where the row waits.
+    const std::string notice = ctx.records.Notice();
+    if (!notice.empty()) SetStatus(ctx, ctx.window.GetText(id::kStatusLine) + "（" + notice + "）");
+    return;
+  }
   ctx.state.recordFailed = 1;
   WarnRecordFailed(ctx);
 }

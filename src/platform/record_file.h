@@ -23,6 +23,10 @@ class RecordFile {
   // Whether Append could open the file now. Writes nothing; a missing file
   // is created empty, as the first row would create it.
   virtual bool CanAppend(const std::string& path) = 0;
+  // What the operator should know about the rows just appended, when they
+  // are not yet where they belong (a database out of reach); empty when
+  // they are.
+  virtual std::string Notice() { return {}; }
 };
 
 // The bytes that go before new rows so that they start a row of their own:

@@ -12,7 +12,7 @@
 #include "win32/win32_file_dialogs.h"
 #include "win32/win32_main_window.h"
 #include "win32/win32_program_folder.h"
-#include "win32/win32_record_file.h"
+#include "win32/win32_line_record.h"
 #include "win32/win32_registry.h"
 #include "win32/win32_serial_port.h"
 #include "win32/win32_sound.h"
@@ -41,7 +41,7 @@ void CProgrammerApp::Run(HINSTANCE instance) {
   Win32SerialPort port;
   RegistryPortMap portMap{registry};
   Win32ProgramFolder programFolder;
-  Win32RecordFile records;
+  Win32LineRecord records;
   LinkWorker worker([](bool timeCritical) {
     SetThreadPriority(GetCurrentThread(), timeCritical ? THREAD_PRIORITY_TIME_CRITICAL : THREAD_PRIORITY_NORMAL);
   });

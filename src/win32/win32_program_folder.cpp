@@ -33,4 +33,19 @@ std::optional<std::string> Win32ProgramFolder::Path() {
   return Narrow(std::wstring_view(path).substr(0, separator));
 }
 
+std::string ComputerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD length = std::size(name);
+  return GetComputerNameW(name, &length) ? Narrow(std::wstring(name, length)) : std::string();
+}
+
+std::string LocalStateFolder() {
+  wchar_t base[kLongestPath];
+  const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base, std::size(base));
+  if (length == 0 || length >= std::size(base)) return {};
+  const std::wstring folder = std::wstring(base, length) + L"\\kovra";
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return {};
+  return Narrow(folder);
+}
+
 }  // namespace kovra::win32

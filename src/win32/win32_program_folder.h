@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <string>
+
 #include "platform/program_folder.h"
 
 namespace kovra::win32 {
@@ -10,5 +12,11 @@ class Win32ProgramFolder : public ProgramFolder {
  public:
   std::optional<std::string> Path() override;
 };
+
+// This computer's name (UTF-8); empty when unknown.
+std::string ComputerName();
+// %LOCALAPPDATA%\kovra, made when missing: where a station keeps its
+// journal. Empty when there is none.
+std::string LocalStateFolder();
 
 }  // namespace kovra::win32

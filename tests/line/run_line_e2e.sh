@@ -9,13 +9,15 @@
 # once, one chip not blank, one unplugged mid-chip), kill (kovra-cli killed
 # mid-chip leaves whole record rows), refusals (bad input stopped at once,
 # before a byte is sent), trust (48 KiB programmed and configured whole; a
-# download damaged on the line with its 16-bit sum kept programs no chip).
+# download damaged on the line with its 16-bit sum kept programs no chip),
+# serial (each chip its own number from a journal), database (four at once
+# into a throwaway PostgreSQL that stops and starts again mid-run).
 # Work files stay in ./line_e2e/CHECK for a look afterwards.
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 source "$repo/scripts/common.sh"
 source "$repo/scripts/app_env.sh"
-[ $# -eq 3 ] || { echo "usage: $0 one|gang|kill|refusals|trust KOVRA_CLI KOVRA_SIM" >&2; exit 2; }
+[ $# -eq 3 ] || { echo "usage: $0 one|gang|kill|refusals|trust|serial|database KOVRA_CLI KOVRA_SIM" >&2; exit 2; }
 check=$1
 cli=$(realpath "$2")
 sim=$(realpath "$3")
@@ -436,6 +438,66 @@ check_serial() {
   check_wires ttyA ttyB ttyC
 }
 
+# --- a gang of four writing to the line's database, which goes away for two
+# rounds and comes back: the station goes on, every chip has one row, in
+# order, and no number is given twice.
+check_database() {
+  timing=fast
+  local pg=$work/pg
+  db_stop() { "$repo/tests/db/pg_cluster.sh" stop "$pg" >/dev/null 2>&1; }
+  trap 'cleanup; db_stop' EXIT
+  local connection
+  connection=$("$repo/tests/db/pg_cluster.sh" start "$pg") || { fail "no PostgreSQL cluster"; return; }
+  sql() { psql -h 127.0.0.1 -p "$(cat "$pg/port")" -U kovra -d kovra -XAt -F ' ' -c "$1"; }
+  start_sims ttyA ttyB ttyC ttyD
+  local ports=(--port ttyA --port ttyB --port ttyC --port ttyD) rounds=8
+  number_of() { od -An -tx1 -j 256 -N 4 "$1" | tr -d ' \n' | sed 's/^0*//'; }
+  mkfifo go
+  "$cli" program code.hex "${ports[@]}" --chip "$chip" --chips samlist.txt --json --count "$rounds" \
+    --record "odbc:$connection" --station line-1 --journal station.journal \
+    --serial 0100:4:bcd:1:1:9999 --serial-block 10 <go >out 2>err &
+  cli_pid=$!
+  exec {go}>go
+  local round name numbers=()
+  for round in $(seq 1 "$rounds"); do
+    if [ "$round" -lt "$rounds" ]; then
+      wait_for 60 sh -c '[ "$(grep -c "\"type\":\"result\"" out)" -ge "$1" ]' _ $((round * 4)) ||
+        { fail "round $round never finished"; break; }
+    else
+      wait "$cli_pid" || fail "the gang exited $?"
+      cli_pid=
+    fi
+    for name in ttyA ttyB ttyC ttyD; do
+      sim_do "$name" save-chip "$round.$name.chip"
+      numbers+=("$(number_of "$round.$name.chip")")
+      sim_do "$name" chip otp 0x2000
+    done
+    # The server goes away after round 2 and is back after round 4.
+    [ "$round" -eq 2 ] && { "$repo/tests/db/pg_cluster.sh" pause "$pg" || fail "the server did not stop"; }
+    [ "$round" -eq 4 ] && { "$repo/tests/db/pg_cluster.sh" resume "$pg" || fail "the server did not start again"; }
+    [ "$round" -lt "$rounds" ] && echo >&"$go"
+  done
+  exec {go}>&-
+  local chips=$((rounds * 4))
+  [ "$(grep -c '"type":"result","port":"[^"]*","result":"pass"' out)" -eq "$chips" ] ||
+    fail "not every chip passed: $(grep '"result":"fail"' out | head -3)"
+  grep -q '"type":"database","reachable":false' out || fail "the station never said the database was away"
+  grep -q '"type":"summary".*"database_waiting":0' out || fail "rows were left waiting: $(tail -n 1 out)"
+  [ "$(printf '%s\n' "${numbers[@]}" | sort -n | uniq | wc -l)" -eq "$chips" ] ||
+    fail "a number was given twice: ${numbers[*]}"
+  [ "$(sql "SELECT count(*), count(DISTINCT seq), min(seq), max(seq) FROM kovra_record WHERE station = 'line-1'")" = \
+    "$chips $chips 1 $chips" ] || fail "the rows are not 1..$chips once each: $(sql 'SELECT seq FROM kovra_record')"
+  [ "$(sql "SELECT count(*) FROM kovra_record a JOIN kovra_record b ON a.station = b.station AND b.seq = a.seq + 1
+            WHERE b.time_utc < a.time_utc")" = 0 ] || fail "the rows are out of order"
+  [ "$(sql "SELECT count(*) FROM kovra_record WHERE result = 'pass' AND serial <> ''")" = "$chips" ] ||
+    fail "a row lacks its chip's number"
+  [ "$(sql "SELECT number FROM kovra_serial_spent ORDER BY number" | tr '\n' ' ')" = \
+    "$(printf '%s\n' "${numbers[@]}" | sort -n | tr '\n' ' ')" ] ||
+    fail "the database's spent numbers are not the chips': $(sql 'SELECT number FROM kovra_serial_spent')"
+  [ "$(sql "SELECT count(*) FROM kovra_serial_block WHERE station = 'line-1'")" -ge 4 ] ||
+    fail "the station's blocks are not in the database"
+}
+
 case $check in
   one) check_one ;;
   gang) check_gang ;;
@@ -443,6 +505,7 @@ case $check in
   refusals) check_refusals ;;
   trust) check_trust ;;
   serial) check_serial ;;
+  database) check_database ;;
   *) echo "unknown check $check" >&2; exit 2 ;;
 esac
 if [ "$status" -eq 0 ]; then
