@@ -34,6 +34,14 @@ struct Inputs {
   int count = 1;
   bool json = false;      // one JSON object a line instead of "key: value"
   bool progress = false;  // with json: the operations' progress too
+  // report: record files or odbc: sources, and what to report on.
+  std::vector<std::string> records{};
+  std::optional<std::string> from{};
+  std::optional<std::string> to{};
+  std::optional<std::string> station{};
+  std::optional<std::string> floorSeconds{};
+  std::optional<std::string> serialEncoding{};
+  std::optional<std::string> output{};
 };
 
 // kovra-cli with its arguments (UTF-8, the program's name left out); the
@@ -63,5 +71,6 @@ std::string DefaultChipList();
 int Load(const Inputs& in);
 int SaveHex(const Inputs& in);
 int Chips(const Inputs& in);
+int Report(const Inputs& in);
 
 }  // namespace kovra::cli
