@@ -85,14 +85,21 @@ void AddSource(const std::string& source, const ReportOptions& options, const In
 
 int Report(const Inputs& in) {
   const ReportOptions options = Options(in);
-  if (in.output) RequireRegularFile("-o", *in.output, true);
-  // A file named twice would count its chips twice.
+  // A file named twice would count its chips twice; the page written over
+  // a record would lose it.
   std::set<std::filesystem::path> files;
   for (const std::string& source : in.records) {
     if (source.starts_with(kDatabasePrefix)) continue;
     std::error_code error;
     const auto canonical = std::filesystem::weakly_canonical(Utf8Path(source), error);
     if (!error && !files.insert(canonical).second) throw Refusal{source + " is named twice"};
+  }
+  if (in.output) {
+    RequireRegularFile("-o", *in.output, true);
+    std::error_code error;
+    if (files.count(std::filesystem::weakly_canonical(Utf8Path(*in.output), error))) {
+      throw Refusal{"-o " + *in.output + " is a record the report reads"};
+    }
   }
   ReportData data;
   for (const std::string& source : in.records) AddSource(source, options, in, data);
@@ -103,15 +110,20 @@ int Report(const Inputs& in) {
     std::fflush(stdout);
     return std::ferror(stdout) ? kExitFailed : kExitOk;
   }
+  // Written beside it first: a page that could not be written whole
+  // leaves the file as it was.
   const std::filesystem::path out = Utf8Path(*in.output);
+  std::filesystem::path part = out;
+  part += ".part";
+  std::error_code error;
   {
-    std::ofstream file(out, std::ios::binary | std::ios::trunc);
+    std::ofstream file(part, std::ios::binary | std::ios::trunc);
     file.write(page.data(), static_cast<std::streamsize>(page.size()));
     file.close();
-    if (file) return kExitOk;
+    if (file) std::filesystem::rename(part, out, error);
+    if (file && !error) return kExitOk;
   }
-  std::error_code ignored;
-  std::filesystem::remove(out, ignored);
+  std::filesystem::remove(part, error);
   std::fprintf(stderr, "error: %s: the report could not be written\n", in.output->c_str());
   return kExitFailed;
 }

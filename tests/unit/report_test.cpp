@@ -117,6 +117,7 @@ TEST(Report, RefusesWhatItCannotReadNamingTheLine) {
       {"report " + good + " --floor-seconds 0", 2, "--floor-seconds 0"},
       {"report " + good + " " + good, 2, "is named twice"},
       {"report odbc:line", 2, "odbc:line"},
+      {"report " + good + " -o " + good, 2, "is a record the report reads"},
       {"report " + good + " -o " + (dir.path() / "page.html").string(), 0, ""},
   };
   for (const auto& c : cases) {
