@@ -864,6 +864,8 @@ std::optional<std::string> AddRecordFile(const std::string& path, std::string_vi
   // beyond its header.
   const bool olderHeader = header.size() < columns.size() && std::equal(header.begin(), header.end(), columns.begin());
   const std::string station = StationOfFile(path);
+  bool inOrder = true;
+  for (size_t k = 0; k < into.size(); ++k) inOrder = inOrder && into[k] == k;
   for (size_t i = 1; i < table.rows.size(); ++i) {
     std::vector<std::string>& fields = table.rows[i];
     if (fields.size() == 1 && fields.front().empty()) continue;  // a blank line
@@ -873,10 +875,16 @@ std::optional<std::string> AddRecordFile(const std::string& path, std::string_vi
       ++data.rowsSkipped;
       continue;
     }
-    StoredRecord record{station, table.lines[i], std::vector<std::string>(columns.size())};
-    for (size_t k = 0; k < fields.size(); ++k) {
-      const size_t column = k < into.size() ? into[k] : k;
-      if (column != std::string::npos) record.fields[column] = std::move(fields[k]);
+    StoredRecord record{station, table.lines[i], {}};
+    if (inOrder && fields.size() == columns.size()) {
+      record.fields = std::move(fields);
+    } else {
+      record.fields.resize(columns.size());
+      for (size_t k = 0; k < fields.size(); ++k) {
+        const size_t column = k < into.size() ? into[k] : k;
+        if (column != std::string::npos) record.fields[column] = std::move(fields[k]);
+      }
+      std::vector<std::string>().swap(fields);  // a year of rows is held twice otherwise
     }
     Row row;
     if (auto problem = ReadRow(record, row)) return path + ":" + std::to_string(table.lines[i]) + ": " + *problem;
