@@ -845,6 +845,25 @@ void DeclareDb(CLI::App& command, Inputs& in) {
 
 int Db(const Inputs& in) { return DbInit(in.file); }
 
+void DeclareReport(CLI::App& command, Inputs& in) {
+  command.add_option("RECORD", in.records, "a record file (CSV; its station is its name without .csv), or odbc:SOURCE")
+      ->required()
+      ->type_name("RECORD");
+  AddText(command, "--from", in.from,
+          "rows from this time on, UTC: 2026-12-08T15:00:00Z, 2026-12-08T15:00 or 2026-12-08")
+      ->type_name("TIME");
+  AddText(command, "--to", in.to, "rows before this time, UTC, as --from")->type_name("TIME");
+  AddText(command, "--station", in.station, "one station's rows only")->type_name("NAME");
+  AddText(command, "--floor-seconds", in.floorSeconds,
+          "the floor chip time of every port (default: each port's fastest passed chip)")
+      ->type_name("S");
+  AddText(command, "--serial-encoding", in.serialEncoding,
+          "how the serial column's bytes hold the number: le, be, bcd, dec, hex (default: bcd)")
+      ->type_name("ENC");
+  AddText(command, "-o,--output", in.output, "write the page to this file (default: standard output)")
+      ->type_name("FILE.html");
+}
+
 struct Command {
   const char* name;
   const char* summary;
@@ -866,6 +885,7 @@ constexpr Command kCommands[] = {
     // check is job's only subcommand so far.
     {"job", "Work with job files: job check FILE.toml", DeclareJob, JobCheck},
     {"db", "Work with the line's database: db init odbc:CONNECTION", DeclareDb, Db},
+    {"report", "Write the yield report of record files as one HTML page", DeclareReport, Report},
 };
 
 const Command* FindCommand(const std::string& name) {

@@ -31,12 +31,19 @@ struct Inputs {
   std::optional<std::string> serialList;     // ADDRESS:WIDTH:FILE
   std::optional<std::string> serialJournal;  // the numbers spent
   std::optional<std::string> jobFile;        // program --job, job check
-  std::optional<std::string> station;        // with a database record: this station's name
+  std::optional<std::string> station;        // the station a database record is written as, or reported on
   std::optional<std::string> journal;        // and its journal
   std::optional<uint32_t> serialBlock;       // numbers leased from the database at a time
   int count = 1;
   bool json = false;      // one JSON object a line instead of "key: value"
   bool progress = false;  // with json: the operations' progress too
+  // report: record files or odbc: sources, and what to report on.
+  std::vector<std::string> records{};
+  std::optional<std::string> from{};
+  std::optional<std::string> to{};
+  std::optional<std::string> floorSeconds{};
+  std::optional<std::string> serialEncoding{};
+  std::optional<std::string> output{};
 };
 
 // kovra-cli with its arguments (UTF-8, the program's name left out); the
@@ -66,5 +73,6 @@ std::string DefaultChipList();
 int Load(const Inputs& in);
 int SaveHex(const Inputs& in);
 int Chips(const Inputs& in);
+int Report(const Inputs& in);
 
 }  // namespace kovra::cli

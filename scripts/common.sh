@@ -10,6 +10,9 @@ DB_PACKAGES=(postgresql odbc-postgresql unixodbc)
 # The installer's compiler, for ./test's packages; the manual pages' compiler,
 # and what checks the Debian package (lintian, man, udevadm, bash-completion).
 PACKAGING_PACKAGES=(nsis scdoc lintian man-db udev bash-completion)
+# What renders kovra-cli report's page in its test (Chinese text among it),
+# and counts the colours of its screenshot.
+REPORT_PACKAGES=(chromium fonts-wqy-microhei imagemagick)
 
 # Installs the Debian packages that are not installed yet.
 ensure_packages() {

@@ -94,7 +94,7 @@ _kovra_cli()
 
   if ((cword == 1)); then
     _kovra_cli_add "$cur" < <(printf '%s\n' load save-hex chips ports download \
-      program read-hex offline-master job --help --version)
+      program read-hex offline-master job report --help --version)
     return
   fi
 
@@ -115,12 +115,13 @@ _kovra_cli()
       ;;
     read-hex) options="--port --start --end --json" ;;
     offline-master) options="--port --chip --chips --expect-checksum --json" ;;
+    report) options="--from --to --station --floor-seconds --serial-encoding -o --output" ;;
     *) return ;;
   esac
 
   local i list=
   case $prev in
-    --chips | --record | --dump | --serial-journal | --job)
+    --chips | --record | --dump | --serial-journal | --job | -o | --output)
       _kovra_cli_files
       ;;
     --chip)
@@ -146,7 +147,11 @@ _kovra_cli()
       # A pseudo-terminal or a tty by its path.
       [[ $cur == [/.~]* ]] && _kovra_cli_files
       ;;
-    --expect-checksum | --start | --end | --count | --serial | --serial-list) ;;
+    --serial-encoding)
+      _kovra_cli_add "$cur" < <(printf '%s\n' le be bcd dec hex)
+      ;;
+    --expect-checksum | --start | --end | --count | --serial | --serial-list | --from | --to | --station | \
+      --floor-seconds) ;;
     *)
       # Which positional argument this is: options and their values
       # do not count.
@@ -154,7 +159,8 @@ _kovra_cli()
       for ((i = 2; i < cword; i++)); do
         case ${words[i]} in
           --dump | --port | --chips | --chip | --expect-checksum | --steps | --record | \
-            --count | --start | --end | --serial | --serial-list | --serial-journal | --job) ((i++)) ;;
+            --count | --start | --end | --serial | --serial-list | --serial-journal | --job | \
+            --from | --to | --station | --floor-seconds | --serial-encoding | -o | --output) ((i++)) ;;
           -*) ;;
           *) ((n++)) ;;
         esac
@@ -162,7 +168,7 @@ _kovra_cli()
       local file=false
       case $command:$n in
         save-hex:0 | save-hex:3 | chips:0 | load:0 | download:0 | program:0 | \
-          read-hex:0 | offline-master:0) file=true ;;
+          read-hex:0 | offline-master:0 | report:*) file=true ;;
         save-hex:[12]) return ;;
       esac
       if [[ $cur == -* || $file == false ]]; then

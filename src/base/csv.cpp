@@ -9,8 +9,11 @@ CsvTable ParseCsv(std::string_view text) {
   std::string field;
   bool quoted = false;
   bool rowStarted = false;
+  size_t line = 1;
+  size_t rowLine = 1;
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
+    if (c == '\n') ++line;
     if (quoted) {
       if (c != '"') {
         field += c;
@@ -29,10 +32,15 @@ CsvTable ParseCsv(std::string_view text) {
       row.push_back(std::move(field));
       field.clear();
     } else if (c == '\n' || c == '\r') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+        ++i;
+        ++line;
+      }
       row.push_back(std::move(field));
       field.clear();
       table.rows.push_back(std::move(row));
+      table.lines.push_back(rowLine);
+      rowLine = line;
       row.clear();
       rowStarted = false;
     } else {
@@ -44,6 +52,7 @@ CsvTable ParseCsv(std::string_view text) {
   } else if (rowStarted) {
     row.push_back(std::move(field));
     table.rows.push_back(std::move(row));
+    table.lines.push_back(rowLine);
   }
   return table;
 }

@@ -12,7 +12,8 @@ namespace kovra {
 // quotes is not among the rows: it never ended.
 struct CsvTable {
   std::vector<std::vector<std::string>> rows;
-  bool tornTail = false;  // the text ended inside a quoted field
+  std::vector<size_t> lines{};  // the line each row starts on, from 1, for messages
+  bool tornTail = false;        // the text ended inside a quoted field
 };
 CsvTable ParseCsv(std::string_view text);
 

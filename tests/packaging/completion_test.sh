@@ -15,7 +15,7 @@ trap 'rm -rf "$tmp"' EXIT
 touch "$tmp/by:path.hex"
 
 rows=(
-  "commands|| +load +save-hex +chips +ports +download +program +read-hex +offline-master +job +--help +--version"
+  "commands|| +load +save-hex +chips +ports +download +program +read-hex +offline-master +job +report +--help +--version"
   "program options|program --| +--steps +--json +--progress +--port +--chip +--chips +--record +--count +--serial +--serial-journal +--job ---fill-zero"
   "job's check|job | +check"
   "chips of --chips|program x.hex --chips $list --chip KV8| +KV86C08 +KV88C0A +KV86M04 -KV86C99 -NOSELEC"
@@ -26,6 +26,7 @@ rows=(
   "ports|read-hex out.hex --port | +auto"
   "a path with a colon|load $tmp/by:path.h| +path.hex"
   "save-hex addresses|save-hex x.hex | -auto"
+  "report's options and encodings|report x.csv --serial-encoding | +bcd +dec +le -auto"
 )
 
 # The words of a line as bash splits them: ':' and '=' are words of their own.
