@@ -255,7 +255,7 @@ bool LineOutbox::CanAppend(const std::string&) {
 std::string LineOutbox::Notice() {
   const Health health = Status();
   if (health.reachable) return {};
-  return "数据库未连接，" + std::to_string(health.waiting) + " 条记录暂存本机";
+  return "数据库未连接，记录暂存本机，待发送 " + std::to_string(health.waiting) + " 项";
 }
 
 LineOutbox::Health LineOutbox::Status() {

@@ -443,7 +443,7 @@ check_serial() {
 # order, and no number is given twice.
 check_database() {
   timing=fast
-  local pg=$work/pg
+  pg=$work/pg
   db_stop() { "$repo/tests/db/pg_cluster.sh" stop "$pg" >/dev/null 2>&1; }
   trap 'cleanup; db_stop' EXIT
   local connection
