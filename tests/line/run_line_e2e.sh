@@ -496,6 +496,11 @@ check_database() {
     fail "the database's spent numbers are not the chips': $(sql 'SELECT number FROM kovra_serial_spent')"
   [ "$(sql "SELECT count(*) FROM kovra_serial_block WHERE station = 'line-1'")" -ge 4 ] ||
     fail "the station's blocks are not in the database"
+  # The supervisor's report, read from the same database.
+  "$cli" report "odbc:$connection" -o report.html 2>report.err || fail "report: $(cat report.err)"
+  grep -q "id=\"rows-in-window\" class=\"n\">$chips<" report.html &&
+    grep -q "data-series=\"0100:4:bcd:1:1:9999\" data-k=\"spent\" class=\"n\">$chips<" report.html ||
+    fail "the report does not show the $chips chips and their numbers"
 }
 
 case $check in
