@@ -94,7 +94,7 @@ _kovra_cli()
 
   if ((cword == 1)); then
     _kovra_cli_add "$cur" < <(printf '%s\n' load save-hex chips ports download \
-      program read-hex offline-master job report --help --version)
+      program read-hex offline-master job db report --help --version)
     return
   fi
 
@@ -104,7 +104,12 @@ _kovra_cli()
     save-hex | chips | ports) options= ;;
     download) options="--port --chips --chip --expect-checksum --json" ;;
     program) options="--port --chip --chips --steps --expect-checksum --record --count --json --progress
-      --serial --serial-list --serial-journal --job" ;;
+      --serial --serial-list --serial-journal --serial-block --station --journal --job" ;;
+    db)
+      # db init takes a connection, which no list holds.
+      ((cword == 2)) && _kovra_cli_add "$cur" < <(printf '%s\n' init --help)
+      return
+      ;;
     job)
       if ((cword == 2)); then
         _kovra_cli_add "$cur" < <(printf '%s\n' check --help)
@@ -121,7 +126,7 @@ _kovra_cli()
 
   local i list=
   case $prev in
-    --chips | --record | --dump | --serial-journal | --job | -o | --output)
+    --chips | --record | --dump | --serial-journal | --journal | --job | -o | --output)
       _kovra_cli_files
       ;;
     --chip)
@@ -151,7 +156,7 @@ _kovra_cli()
       _kovra_cli_add "$cur" < <(printf '%s\n' le be bcd dec hex)
       ;;
     --expect-checksum | --start | --end | --count | --serial | --serial-list | --from | --to | --station | \
-      --floor-seconds) ;;
+      --floor-seconds | --serial-block) ;;
     *)
       # Which positional argument this is: options and their values
       # do not count.
@@ -160,7 +165,8 @@ _kovra_cli()
         case ${words[i]} in
           --dump | --port | --chips | --chip | --expect-checksum | --steps | --record | \
             --count | --start | --end | --serial | --serial-list | --serial-journal | --job | \
-            --from | --to | --station | --floor-seconds | --serial-encoding | -o | --output) ((i++)) ;;
+            --from | --to | --station | --floor-seconds | --serial-encoding | -o | --output | --journal | \
+            --serial-block) ((i++)) ;;
           -*) ;;
           *) ((n++)) ;;
         esac

@@ -15,7 +15,7 @@ trap 'rm -rf "$tmp"' EXIT
 touch "$tmp/by:path.hex"
 
 rows=(
-  "commands|| +load +save-hex +chips +ports +download +program +read-hex +offline-master +job +report +--help +--version"
+  "commands|| +load +save-hex +chips +ports +download +program +read-hex +offline-master +job +db +report +--help +--version"
   "program options|program --| +--steps +--json +--progress +--port +--chip +--chips +--record +--count +--serial +--serial-journal +--job ---fill-zero"
   "job's check|job | +check"
   "chips of --chips|program x.hex --chips $list --chip KV8| +KV86C08 +KV88C0A +KV86M04 -KV86C99 -NOSELEC"
