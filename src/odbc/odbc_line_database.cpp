@@ -233,7 +233,10 @@ Diagnosis Diagnose(SQLSMALLINT type, SQLHANDLE handle) {
     SQLWCHAR text[1024] = {};
     SQLSMALLINT length = 0;
     if (!SQL_SUCCEEDED(SQLGetDiagRecW(type, handle, record, state, &native, text, 1024, &length))) break;
-    if (d.state.empty()) d.state = ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(state), 5));
+    // A warning (class 01) goes before the error it comes with; the error's state is the one that tells.
+    if (d.state.empty() || d.state.starts_with("01")) {
+      d.state = ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(state), 5));
+    }
     const auto shown = static_cast<size_t>(std::clamp<SQLSMALLINT>(length, 0, 1023));
     std::string words = Trim(ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), shown)));
     // One line for the operator's log: the driver's line ends and tabs as spaces.
@@ -456,13 +459,20 @@ struct OdbcLineDatabase::Connection {
     SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kTimeoutSeconds), 0);
     SQLSetConnectAttrW(dbc, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(kTimeoutSeconds), 0);
     std::u16string text;
-    if (!ToUtf16(connection, text)) return Unreachable("the connection string is not UTF-8");
+    if (!ToUtf16(connection, text)) return Refused("the connection string is not UTF-8");
     SQLSMALLINT length = 0;
     const SQLRETURN reached = SQLDriverConnectW(dbc, nullptr, Sql(text), static_cast<SQLSMALLINT>(text.size()), nullptr,
                                                 0, &length, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(reached)) {
       const Diagnosis d = Diagnose(SQL_HANDLE_DBC, dbc);
-      return Unreachable(d.state.empty() ? "could not connect" : d.state + ": " + d.text);
+      std::string message = d.state.empty() ? "could not connect" : d.state + ": " + d.text;
+      // No such data source or driver (unixODBC tells a driver it cannot
+      // load only as a warning), or credentials refused: waiting will not
+      // mend it.
+      if (d.state.starts_with("IM") || d.state.starts_with("01") || d.state.starts_with("28")) {
+        return Refused(std::move(message));
+      }
+      return Unreachable(std::move(message));
     }
     connected = true;
     DbResult r =

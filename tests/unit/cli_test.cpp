@@ -211,6 +211,14 @@ TEST(Cli, EveryUseSaysWhatWentWrong) {
       {"program " + hex + job + " --chip KV86P48 --serial 0020:4:le:1:1:9 --steps blank,program --serial-journal " +
            journal,
        2, "", "the steps must include verify"},
+      // The line's database: a driver that does not exist is a mistake to
+      // mend now, not an outage to wait out; its password is never shown.
+      {"program " + hex + job + " --chip KV86P48 --station a", 2, "", "--station and --journal need --record odbc:"},
+      {"program " + hex + job + " --chip KV86P48 --record 'odbc:Driver={NoSuch};PWD=hush' --journal " + journal, 2, "",
+       "odbc:Driver={NoSuch};PWD=***: "},
+      {"program " + hex + job + " --chip KV86P48 --record odbc:DSN=x --station 'a b'", 2, "",
+       "--station a b: a station's name holds only"},
+      {"db init odbc:DSN=nothere", 1, "", "IM002"},
       // The shipped chip list beside kovra-cli: this chip is in it.
       {"chips", 0, ": KV86C08 OTP", ""},
       {"program " + big + port + " --chip KV86C08", 2, "", "beyond the ROM of KV86C08 (up to 1FFF)"},
