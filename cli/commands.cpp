@@ -3,7 +3,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -480,8 +479,13 @@ constexpr uint32_t kDrainMs = 10000;
 std::function<void(const std::string&, const Result&)> WithDatabaseHealth(
     std::function<void(const std::string&, const Result&)> result, Console& console, bool json,
     DatabaseRecord& database) {
-  auto wasReachable = std::make_shared<std::atomic<bool>>(true);
-  return [result, &console, json, &database, wasReachable](const std::string& port, const Result& chip) {
+  struct Seen {
+    std::mutex mutex;
+    bool reachable = true;
+    size_t refused = 0;
+  };
+  auto seen = std::make_shared<Seen>();
+  return [result, &console, json, &database, seen](const std::string& port, const Result& chip) {
     result(port, chip);
     const LineOutbox::Health health = database.Outbox().Status();
     if (json) {
@@ -489,14 +493,23 @@ std::function<void(const std::string&, const Result&)> WithDatabaseHealth(
           JsonLine({{"type", "database"},
                     {"reachable", health.reachable},
                     {"waiting", health.waiting},
+                    {"refused", health.refused},
                     {"problem", health.problem.empty() ? nullptr : nlohmann::ordered_json(health.problem)}}));
-    } else if (!health.reachable) {
+      return;
+    }
+    std::lock_guard lock(seen->mutex);
+    if (!health.reachable) {
       console.Note("database unreachable, the station goes on: " + std::to_string(health.waiting) +
                    " rows and numbers wait in " + database.JournalPath() + " (" + health.problem + ")");
-    } else if (!wasReachable->load()) {
+    } else if (!seen->reachable) {
       console.Note("database reachable again");
     }
-    wasReachable->store(health.reachable);
+    if (health.refused > seen->refused) {
+      console.Note("the database refused " + std::to_string(health.refused) + " rows or numbers; they stay in " +
+                   database.JournalPath() + " (" + health.problem + ")");
+    }
+    seen->reachable = health.reachable;
+    seen->refused = health.refused;
   };
 }
 

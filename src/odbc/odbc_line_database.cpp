@@ -40,6 +40,10 @@ constexpr uint64_t kLargestBigint = static_cast<uint64_t>(std::numeric_limits<in
 
 // The record's columns after station and seq, in the CSV header's order.
 constexpr size_t kRecordFields = 15;
+// Every column of a record row, as the reads take them.
+const std::string kRecordColumns =
+    "SELECT station, seq, time_utc, port, chip, code_file, file_checksum, memory_checksum, steps, result, status, "
+    "elapsed_ms, failure, address, serial, job, job_sha256 FROM kovra_record";
 constexpr size_t kElapsedField = 9;  // "elapsed s", kept as milliseconds
 
 struct Table {
@@ -531,14 +535,42 @@ struct OdbcLineDatabase::Connection {
       else
         st.Text(record.fields[i]);
     }
-    if (DbResult r =
-            Run(st,
-                "INSERT INTO kovra_record (station, seq, time_utc, port, chip, code_file, file_checksum, "
-                "memory_checksum, steps, result, status, elapsed_ms, failure, address, serial, job, job_sha256) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                true);
+    DbResult r = Run(st,
+                     "INSERT INTO kovra_record (station, seq, time_utc, port, chip, code_file, file_checksum, "
+                     "memory_checksum, steps, result, status, elapsed_ms, failure, address, serial, job, job_sha256) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                     true);
+    if (r.kind == Kind::kAlreadyThere) return SameRowThere(record, elapsed);
+    if (r.kind != Kind::kDone) return r;
+    return Commit();
+  }
+
+  // A retry of a row that went in finds itself; another row under the same
+  // key (a second journal for one station) must not pass for this one.
+  DbResult SameRowThere(const StoredRecord& record, std::optional<int64_t> elapsed) {
+    Statement st(dbc);
+    st.Text(record.station);
+    st.Number(static_cast<int64_t>(record.sequence));
+    std::vector<StoredRecord> rows;
+    if (DbResult r = ReadRecords(st, std::string(kRecordColumns) + " WHERE station = ? AND seq = ?", rows);
         r.kind != Kind::kDone)
       return r;
+    std::vector<std::string> mine = record.fields;
+    mine[kElapsedField] = elapsed ? Seconds(*elapsed) : "";
+    if (rows.size() == 1 && rows[0].fields == mine) return {Kind::kAlreadyThere, ""};
+    return Refused("the database holds another row as station " + record.station + "'s row " +
+                   std::to_string(record.sequence) + ": does a second journal write as this station?");
+  }
+
+  DbResult LastSequence(const std::string& station, uint64_t& last) {
+    Statement st(dbc);
+    st.Text(station);
+    if (DbResult r = Run(st, "SELECT MAX(seq) FROM kovra_record WHERE station = ?"); r.kind != Kind::kDone) return r;
+    bool failed = false;
+    std::optional<int64_t> highest;
+    if (st.Fetch(failed) && !st.NumberAt(1, highest)) failed = true;
+    if (failed) return Fail(st);
+    last = static_cast<uint64_t>(highest.value_or(0));
     return Commit();
   }
 
@@ -705,12 +737,14 @@ struct OdbcLineDatabase::Connection {
   }
 
   DbResult Records(const RecordQuery& query, std::vector<StoredRecord>& rows) {
-    rows.clear();
     Statement st(dbc);
-    const std::string sql =
-        "SELECT station, seq, time_utc, port, chip, code_file, file_checksum, memory_checksum, steps, result, "
-        "status, elapsed_ms, failure, address, serial, job, job_sha256 FROM kovra_record" +
-        Window(query, "time_utc", st) + " ORDER BY station, seq";
+    const std::string where = Window(query, "time_utc", st);
+    return ReadRecords(st, kRecordColumns + where + " ORDER BY station, seq", rows);
+  }
+
+  // The rows a SELECT of kRecordColumns finds.
+  DbResult ReadRecords(Statement& st, const std::string& sql, std::vector<StoredRecord>& rows) {
+    rows.clear();
     if (DbResult r = Run(st, sql); r.kind != Kind::kDone) return r;
     bool failed = false;
     while (st.Fetch(failed)) {
@@ -800,6 +834,11 @@ DbResult OdbcLineDatabase::LeaseBlock(const SerialSeries& series, uint64_t count
 DbResult OdbcLineDatabase::Records(const RecordQuery& query, std::vector<StoredRecord>& rows) {
   rows.clear();
   return db_->connected ? db_->Finish(db_->Records(query, rows)) : NotConnected();
+}
+
+DbResult OdbcLineDatabase::LastSequence(const std::string& station, uint64_t& last) {
+  last = 0;
+  return db_->connected ? db_->Finish(db_->LastSequence(station, last)) : NotConnected();
 }
 
 DbResult OdbcLineDatabase::Spent(const RecordQuery& query, std::vector<SpentSerial>& spent) {

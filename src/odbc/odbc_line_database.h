@@ -28,6 +28,7 @@ class OdbcLineDatabase : public LineDatabase {
   DbResult LeaseBlock(const SerialSeries& series, uint64_t count, const std::string& station,
                       const std::string& timeUtc, std::optional<SerialBlock>& block) override;
   DbResult Records(const RecordQuery& query, std::vector<StoredRecord>& rows) override;
+  DbResult LastSequence(const std::string& station, uint64_t& last) override;
   DbResult Spent(const RecordQuery& query, std::vector<SpentSerial>& spent) override;
 
  private:

@@ -171,7 +171,7 @@ LineOutbox::~LineOutbox() {
   if (sender_.joinable()) sender_.join();
 }
 
-std::string LineOutbox::Load(const std::vector<std::string>& lines) {
+std::string LineOutbox::Load(const std::vector<std::string>& lines, std::optional<uint64_t> lastInDatabase) {
   // In the journal's order; what a "sent" line names is left out.
   std::vector<Pending> found;
   std::map<uint64_t, size_t> rows;
@@ -181,8 +181,10 @@ std::string LineOutbox::Load(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     const auto words = Words(line, 3);
     const std::string& kind = words[0];
-    if (kind == "station" && words.size() == 2) {
+    if (kind == "station" && words.size() >= 2) {
       if (words[1] != station_) return "the journal is station " + words[1] + "'s, not " + station_ + "'s";
+      // Where its numbering began: after the station's rows of another journal.
+      if (words.size() == 3) nextSequence_ = std::max(nextSequence_, Number(words[2]).value_or(1));
       named = true;
     } else if (kind == "series" && words.size() == 2) {
       lastSeries_ = words[1];
@@ -209,7 +211,10 @@ std::string LineOutbox::Load(const std::vector<std::string>& lines) {
       }
     }
   }
-  if (!named && !AppendLocked("station " + station_)) return "cannot write the journal";
+  if (!named) {
+    nextSequence_ = lastInDatabase.value_or(0) + 1;
+    if (!AppendLocked("station " + station_ + " " + std::to_string(nextSequence_))) return "cannot write the journal";
+  }
   for (size_t i = 0; i < found.size(); ++i) {
     if (!sent[i]) pending_.push_back(std::move(found[i]));
   }
@@ -217,11 +222,31 @@ std::string LineOutbox::Load(const std::vector<std::string>& lines) {
 }
 
 std::string LineOutbox::Start() {
+  std::optional<std::vector<std::string>> lines;
   {
     std::lock_guard lock(mutex_);
-    const auto lines = journal_.Lines();
-    if (!lines) return "cannot read the journal";
-    if (std::string error = Load(*lines); !error.empty()) return error;
+    lines = journal_.Lines();
+  }
+  if (!lines) return "cannot read the journal";
+  // A new journal numbers its rows after those the station has in the
+  // database already (a reinstalled PC, another user's journal): the same
+  // key for another row would pass for a retry.
+  std::optional<uint64_t> last;
+  const bool named =
+      std::any_of(lines->begin(), lines->end(), [](const std::string& line) { return line.starts_with("station "); });
+  if (!named) {
+    uint64_t highest = 0;
+    std::lock_guard database(databaseMutex_);
+    const DbResult found = Attempt([&] { return database_.LastSequence(station_, highest); });
+    if (!found.delivered()) {
+      return "a new journal needs the database once, to learn where station " + station_ +
+             "'s rows stand: " + found.message;
+    }
+    last = highest;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (std::string error = Load(*lines, last); !error.empty()) return error;
   }
   sender_ = std::thread([this] { Send(); });
   return {};
@@ -254,8 +279,9 @@ bool LineOutbox::CanAppend(const std::string&) {
 
 std::string LineOutbox::Notice() {
   const Health health = Status();
-  if (health.reachable) return {};
-  return "数据库未连接，记录暂存本机，待发送 " + std::to_string(health.waiting) + " 项";
+  if (!health.reachable) return "数据库未连接，记录暂存本机，待发送 " + std::to_string(health.waiting) + " 项";
+  if (health.refused > 0) return "数据库拒收 " + std::to_string(health.refused) + " 项，已留在本机日志";
+  return {};
 }
 
 LineOutbox::Health LineOutbox::Status() {
@@ -276,7 +302,12 @@ DbResult LineOutbox::Attempt(const std::function<DbResult()>& call) {
   if (result.kind == DbResult::Kind::kUnreachable) database_.Close();
   std::lock_guard lock(mutex_);
   health_.reachable = result.kind != DbResult::Kind::kUnreachable;
-  health_.problem = result.delivered() ? std::string() : result.message;
+  // A refusal's words stay: its item waits in the journal until a person looks.
+  if (!result.delivered()) {
+    health_.problem = result.message;
+  } else if (health_.refused == 0) {
+    health_.problem.clear();
+  }
   return result;
 }
 
@@ -307,6 +338,7 @@ void LineOutbox::Send() {
     }
     // A refused item is not tried again in this run: it would hold up every
     // row after it. It stays unsent in the journal for the next start.
+    if (!result.delivered()) ++health_.refused;
     if (result.delivered()) {
       const std::string line = item.spent
                                    ? "sent spent " + item.spent->series + " " + std::to_string(item.spent->number)

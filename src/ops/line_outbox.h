@@ -29,7 +29,7 @@ namespace kovra {
 //
 // The journal's lines, one space apart:
 //
-//   station NAME                     the station the journal belongs to, first
+//   station NAME FIRST               the station the journal belongs to, and its first row's number
 //   row SEQ CSV                      a record row, its line breaks as \r \n, '\' as \\ .
 //   sent row SEQ                     that row is in the database
 //   series NAME                      the serial numbers below are of series NAME
@@ -46,7 +46,8 @@ class LineOutbox : public RecordFile {
   LineOutbox& operator=(const LineOutbox&) = delete;
 
   // Reads the journal and starts sending what waits; why it cannot (an
-  // unreadable journal, one of another station), empty otherwise.
+  // unreadable journal, one of another station, a new one while the
+  // database cannot say where the station's rows stand), empty otherwise.
   std::string Start();
 
   // The rows go to the journal (the path, the connection, is the outbox's
@@ -59,6 +60,7 @@ class LineOutbox : public RecordFile {
   struct Health {
     bool reachable = true;  // the last call to the database got through
     size_t waiting = 0;     // rows and numbers not yet in the database
+    size_t refused = 0;     // refused by it this run: they stay in the journal
     std::string problem{};  // the last failure's words
   };
   Health Status();
@@ -84,7 +86,7 @@ class LineOutbox : public RecordFile {
 
   // Appends with mutex_ held; a failure stops every later row.
   bool AppendLocked(std::string_view line);
-  std::string Load(const std::vector<std::string>& lines);
+  std::string Load(const std::vector<std::string>& lines, std::optional<uint64_t> lastInDatabase);
   void Send();
   DbResult Deliver(const Pending& item);
   DbResult Attempt(const std::function<DbResult()>& call);

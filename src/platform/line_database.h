@@ -72,8 +72,11 @@ class LineDatabase {
   virtual DbResult Open() = 0;
   // Drops the connection, as after kUnreachable.
   virtual void Close() = 0;
-  // One record row in a transaction of its own; (station, sequence) is unique.
+  // One record row in a transaction of its own; (station, sequence) is
+  // unique. kAlreadyThere only when the row under that key is this one.
   virtual DbResult InsertRecord(const StoredRecord& record) = 0;
+  // The station's highest sequence in the database, 0 when it has none.
+  virtual DbResult LastSequence(const std::string& station, uint64_t& last) = 0;
   // One spent number; (series, number) is unique.
   virtual DbResult InsertSpent(const SpentSerial& spent) = 0;
   // The next `count` numbers of the series for station, in one transaction,

@@ -10,14 +10,17 @@
 #include "platform/system_clock.h"
 #include "win32/main_dialog.h"
 #include "win32/win32_file_dialogs.h"
+#include "win32/win32_line_record.h"
 #include "win32/win32_main_window.h"
 #include "win32/win32_program_folder.h"
-#include "win32/win32_line_record.h"
 #include "win32/win32_registry.h"
 #include "win32/win32_serial_port.h"
 #include "win32/win32_sound.h"
 
 namespace kovra::win32 {
+
+// How long a closing window waits for the database to take its last rows.
+constexpr uint32_t kSettleMs = 3000;
 
 // The application: builds the world, runs the main window, and ends the
 // process when the window closes.
@@ -49,6 +52,9 @@ void CProgrammerApp::Run(HINSTANCE instance) {
 
   CMainDialog dialog(instance, ctx, window);
   dialog.DoModal();
+  // The last rows of a shift reach the database now, not at the next
+  // morning's first chip.
+  records.Settle(kSettleMs);
   // The settings are saved. Nothing is joined: a worker still inside a
   // step is abandoned with the process.
   ExitProcess(0);

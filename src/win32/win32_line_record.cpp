@@ -52,6 +52,11 @@ bool Win32LineRecord::CanAppend(const std::string& path) {
   return outbox && outbox->CanAppend(path);
 }
 
+void Win32LineRecord::Settle(uint32_t ms) {
+  std::lock_guard lock(mutex_);
+  if (outbox_ && outbox_->Status().reachable) outbox_->Drain(ms);
+}
+
 std::string Win32LineRecord::Notice() {
   if (!lastToDatabase_) return {};
   std::lock_guard lock(mutex_);

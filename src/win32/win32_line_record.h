@@ -22,6 +22,9 @@ class Win32LineRecord : public RecordFile {
   bool Append(const std::string& path, std::string_view header, std::string_view rows) override;
   bool CanAppend(const std::string& path) override;
   std::string Notice() override;
+  // Before the window closes: gives a database that is there up to ms to
+  // take what waits; what it does not take waits in the journal.
+  void Settle(uint32_t ms);
 
  private:
   // The outbox for record; nullptr when the station's journal cannot be

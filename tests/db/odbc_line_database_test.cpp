@@ -141,8 +141,18 @@ TEST_F(OdbcLineDatabaseTest, RowsComeBackAsTheyWentInOnceEach) {
     ASSERT_EQ(r.kind, Kind::kDone) << r.message;
   }
 
-  // A retry of a row that went in.
+  // A retry of a row that went in, even one with no seconds; another row
+  // under its key is no retry.
   EXPECT_EQ(db->InsertRecord(first).kind, Kind::kAlreadyThere);
+  EXPECT_EQ(db->InsertRecord(late).kind, Kind::kAlreadyThere);
+  StoredRecord impostor = failed;
+  impostor.fields[7] = "pass";
+  EXPECT_EQ(db->InsertRecord(impostor).kind, Kind::kRefused);
+  uint64_t last = 0;
+  ASSERT_EQ(db->LastSequence(a, last).kind, Kind::kDone);
+  EXPECT_EQ(last, 3u);
+  ASSERT_EQ(db->LastSequence("nobody", last).kind, Kind::kDone);
+  EXPECT_EQ(last, 0u);
   StoredRecord badSeconds = Record(a, 9, "2026-12-08T15:00:00Z");
   badSeconds.fields[9] = "7.5";
   EXPECT_EQ(db->InsertRecord(badSeconds).kind, Kind::kRefused);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -23,7 +24,22 @@ class FakeLineDatabase {
     DbResult Open() override { return db_.Reach(); }
     void Close() override {}
     DbResult InsertRecord(const StoredRecord& record) override {
-      return db_.Insert(db_.records, {record.station, record.sequence}, record);
+      DbResult result = db_.Insert(db_.records, {record.station, record.sequence}, record);
+      std::lock_guard lock(db_.mutex);
+      if (result.kind == DbResult::Kind::kAlreadyThere &&
+          db_.records[{record.station, record.sequence}].fields != record.fields) {
+        result = {DbResult::Kind::kRefused, "another row under this key"};
+      }
+      return result;
+    }
+    DbResult LastSequence(const std::string& station, uint64_t& last) override {
+      std::lock_guard lock(db_.mutex);
+      if (db_.away) return {DbResult::Kind::kUnreachable, "away"};
+      last = 0;
+      for (const auto& [key, row] : db_.records) {
+        if (key.first == station) last = std::max(last, key.second);
+      }
+      return {};
     }
     DbResult InsertSpent(const SpentSerial& spent) override {
       return db_.Insert(db_.spent, {spent.series, spent.number}, spent);

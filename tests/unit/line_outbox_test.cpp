@@ -31,14 +31,15 @@ TEST(LineOutbox, RowsWaitThroughAnOutageAndGoInOnce) {
   test::FakeLineDatabase::Connection connection(db);
   test::MemorySerialJournal journal;
   test::VirtualClock clock;
-  db.SetAway(true);
   {
     LineOutbox outbox(connection, journal, clock, "A", 2);
     ASSERT_EQ(outbox.Start(), "");
+    db.SetAway(true);
     for (int chip = 1; chip <= 3; ++chip) ASSERT_TRUE(outbox.Append("odbc:x", kRecordHeader, Row(chip)));
     EXPECT_FALSE(outbox.Drain(50));
     EXPECT_FALSE(outbox.Status().reachable);
     EXPECT_EQ(outbox.Status().waiting, 3u);
+    EXPECT_NE(outbox.Notice(), "");
     db.LoseNextAnswer();
     db.SetAway(false);
     ASSERT_TRUE(outbox.Drain(5000));
@@ -58,10 +59,34 @@ TEST(LineOutbox, RowsWaitThroughAnOutageAndGoInOnce) {
     ASSERT_EQ(outbox.Start(), "");
     ASSERT_TRUE(outbox.Append("odbc:x", kRecordHeader, Row(4)));
     ASSERT_TRUE(outbox.Drain(5000));
+    EXPECT_EQ(outbox.Notice(), "");
+  }
+  EXPECT_EQ(db.Rows().size(), 4u);
+
+  // A new journal for station A (a reinstalled PC) numbers after the
+  // database's rows; the old journal, still in use, then collides with it:
+  // its row is refused and kept, never taken for one that went in.
+  test::MemorySerialJournal fresh;
+  db.SetAway(true);
+  EXPECT_NE(LineOutbox(connection, fresh, clock, "A", 2).Start().find("needs the database"), std::string::npos);
+  db.SetAway(false);
+  {
+    LineOutbox renewed(connection, fresh, clock, "A", 2);
+    ASSERT_EQ(renewed.Start(), "");
+    ASSERT_TRUE(renewed.Append("odbc:x", kRecordHeader, Row(5)));
+    ASSERT_TRUE(renewed.Drain(5000));
+    LineOutbox old(connection, journal, clock, "A", 2);
+    ASSERT_EQ(old.Start(), "");
+    ASSERT_TRUE(old.Append("odbc:x", kRecordHeader, Row(6)));
+    ASSERT_TRUE(old.Drain(5000));
+    EXPECT_EQ(old.Status().refused, 1u);
+    EXPECT_NE(old.Notice(), "");
   }
   rows = db.Rows();
-  EXPECT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows.count({"A", 4}), 1u);
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(FormatCsvRow(rows[{"A", 5}].fields) + "\r\n", Row(5));
+  EXPECT_NE(journal.contents.find("row 5 "), std::string::npos);
+  EXPECT_EQ(journal.contents.find("sent row 5"), std::string::npos);
 
   LineOutbox other(connection, journal, clock, "B", 2);
   EXPECT_NE(other.Start().find("station A"), std::string::npos);

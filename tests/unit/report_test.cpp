@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/cli_runner.h"
+#include "support/fake_line_database.h"
 #include "support/sample_files.h"
 
 namespace kovra {
@@ -100,33 +101,9 @@ TEST(Report, ShowsWhatTheRecordSays) {
   EXPECT_NE(cli::ReportHtml({}, {}).find("id=\"empty\""), std::string::npos);
 }
 
-// The line's database as the report reads it: rows and spent numbers, or
-// no answer.
-class StoredLine : public LineDatabase {
- public:
-  DbResult answer;
-  std::vector<StoredRecord> rows;
-  std::vector<SpentSerial> spent;
-  DbResult Open() override { return answer; }
-  void Close() override {}
-  DbResult InsertRecord(const StoredRecord&) override { return {}; }
-  DbResult InsertSpent(const SpentSerial&) override { return {}; }
-  DbResult LeaseBlock(const SerialSeries&, uint64_t, const std::string&, const std::string&,
-                      std::optional<SerialBlock>&) override {
-    return {};
-  }
-  DbResult Records(const RecordQuery&, std::vector<StoredRecord>& out) override {
-    out = rows;
-    return answer;
-  }
-  DbResult Spent(const RecordQuery&, std::vector<SpentSerial>& out) override {
-    out = spent;
-    return answer;
-  }
-};
-
 TEST(Report, ReadsTheLinesDatabaseBySeries) {
-  StoredLine line;
+  test::FakeLineDatabase db;
+  test::FakeLineDatabase::Connection line(db);
   const auto fields = [](const std::string& time, const std::string& result, const std::string& serial) {
     return std::vector<std::string>{time,
                                     "P1",
@@ -144,13 +121,17 @@ TEST(Report, ReadsTheLinesDatabaseBySeries) {
                                     "",
                                     ""};
   };
-  line.rows = {{"A", 1, fields("2026-12-08T15:00:00Z", "pass", "00000001")},
-               {"A", 2, fields("2026-12-08T15:01:00Z", "fail", "00000002")},
-               {"B", 1, fields("yesterday", "pass", "")}};
-  line.spent = {{"remote", 1, "00000001", "A", "P1", "2026-12-08T15:00:00Z"},
-                {"remote", 2, "00000002", "A", "P1", "2026-12-08T15:01:00Z"},
-                {"remote", 5, "00000005", "B", "P1", "2026-12-08T15:02:00Z"},
-                {"keys", 7, "A1B2", "B", "P1", "2026-12-08T15:02:00Z"}};
+  for (const StoredRecord& row : {StoredRecord{"A", 1, fields("2026-12-08T15:00:00Z", "pass", "00000001")},
+                                  StoredRecord{"A", 2, fields("2026-12-08T15:01:00Z", "fail", "00000002")},
+                                  StoredRecord{"B", 1, fields("yesterday", "pass", "")}}) {
+    line.InsertRecord(row);
+  }
+  for (const SpentSerial& spent : {SpentSerial{"remote", 1, "00000001", "A", "P1", "2026-12-08T15:00:00Z"},
+                                   SpentSerial{"remote", 2, "00000002", "A", "P1", "2026-12-08T15:01:00Z"},
+                                   SpentSerial{"remote", 5, "00000005", "B", "P1", "2026-12-08T15:02:00Z"},
+                                   SpentSerial{"keys", 7, "A1B2", "B", "P1", "2026-12-08T15:02:00Z"}}) {
+    line.InsertSpent(spent);
+  }
   ReportData data;
   ASSERT_EQ(cli::ReportFromDatabase(line, {}, "odbc:line", data), std::nullopt);
   const std::string page = cli::ReportHtml(data, {});
@@ -160,8 +141,8 @@ TEST(Report, ReadsTheLinesDatabaseBySeries) {
   EXPECT_EQ(Cell(page, "data-series=\"keys\" data-k=\"spent\""), "1");
   EXPECT_NE(page.find("<span id=\"failed-spent\">1</span>"), std::string::npos);
 
-  line.answer = {DbResult::Kind::kUnreachable, "server gone"};
-  EXPECT_EQ(cli::ReportFromDatabase(line, {}, "odbc:line", data), "odbc:line: server gone");
+  db.SetAway(true);
+  EXPECT_EQ(cli::ReportFromDatabase(line, {}, "odbc:line", data), "odbc:line: away");
 }
 
 TEST(Report, RefusesWhatItCannotReadNamingTheLine) {
