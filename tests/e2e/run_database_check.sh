@@ -13,6 +13,8 @@ sim=$(realpath "${KOVRA_SIM:-build/native/sim/kovra-sim}")
 work=$PWD/build/e2e/database
 shots=$PWD/out/e2e/database
 pg=$work/pg
+# A run killed at its time-out left its server running.
+tests/db/pg_cluster.sh stop "$pg" >/dev/null 2>&1
 rm -rf "$work" "$shots"
 mkdir -p "$work" "$shots"
 
