@@ -6,10 +6,13 @@
 // connection. Then every outbox drains and each station's rows are read
 // back: exactly seq 1..N, N the chips its line counted, or the run fails.
 //
-//   kovra_db_load [--connection ODBC] [--seconds S] [--stations N] [--prefix P]
+//   kovra_db_load [--connection ODBC] [--seconds S] [--stations N] [--prefix P] [--outage]
 //
 // The connection defaults to KOVRA_TEST_ODBC; stations are P-01, P-02, ...
-// (P is "load"). A plain program, not a Google Benchmark: one run is one
+// (P is "load"). --outage stops the server for a second a third of the way
+// in, through tests/db/pg_cluster.sh as KOVRA_TEST_PG_CLUSTER and
+// KOVRA_TEST_PG_DIR name it: connections break mid-insert, and the rows
+// must still go in once each. A plain program, not a Google Benchmark: one run is one
 // measurement of many threads, and its figure is worth nothing unless the
 // rows check out afterwards.
 
@@ -108,12 +111,22 @@ struct Options {
   double seconds = 10;
   int stations = 16;
   std::string prefix = "load";
+  std::string cluster;  // pg_cluster.sh and its folder, for --outage
+  std::string clusterDir;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
   if (const char* env = std::getenv("KOVRA_TEST_ODBC")) options.connection = env;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--outage") {
+      const char* script = std::getenv("KOVRA_TEST_PG_CLUSTER");
+      const char* dir = std::getenv("KOVRA_TEST_PG_DIR");
+      if (script == nullptr || dir == nullptr) return false;
+      options.cluster = script;
+      options.clusterDir = dir;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     const std::string value = argv[++i];
     if (arg == "--connection") {
@@ -239,6 +252,18 @@ int Run(const Options& options) {
   const auto start = WallClock::now();
   deadline = start + std::chrono::duration_cast<WallClock::duration>(std::chrono::duration<double>(options.seconds));
   go.count_down();
+  bool outage = true;
+  if (!options.cluster.empty()) {
+    std::this_thread::sleep_until(start + (deadline - start) / 3);
+    const auto cluster = [&](const char* command) {
+      const std::string line = "'" + options.cluster + "' " + command + " '" + options.clusterDir + "'";
+      return std::system(line.c_str()) == 0;
+    };
+    outage = cluster("pause");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    outage = cluster("resume") && outage;
+    if (!outage) std::fprintf(stderr, "kovra_db_load: the server could not be stopped and started again\n");
+  }
   for (std::thread& thread : threads) thread.join();
   const auto ran = WallClock::now();
 
@@ -255,7 +280,7 @@ int Run(const Options& options) {
 
   int passed = 0;
   int failed = 0;
-  bool sound = drained;
+  bool sound = drained && outage;
   {
     odbc::OdbcLineDatabase checker(options.connection);
     const DbResult opened = checker.Open();
@@ -311,6 +336,7 @@ int main(int argc, char** argv) {
   if (!kovra::ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: kovra_db_load [--connection ODBC] [--seconds S] [--stations 1..99] [--prefix P]\n"
+                 "                     [--outage: KOVRA_TEST_PG_CLUSTER and KOVRA_TEST_PG_DIR set]\n"
                  "       (the connection from KOVRA_TEST_ODBC when not given)\n");
     return 2;
   }
