@@ -67,6 +67,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The line's database is reached through an ODBC driver: PostgreSQL's is the one tested.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS odbc-postgresql)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -76,8 +78,9 @@ kovra-cli drives one or many Kovra V3.0C programmers on PL2303 USB-to-serial
 bridges: it loads Intel HEX and binary code files, downloads them into the
 programmer's memory (confirmed by checksum and read back), blank checks,
 programs, verifies and protects serial OTP and MTP microcontrollers, and
-keeps a production record. kovra-sim simulates a programmer on a
-pseudo-terminal, to try it without hardware.
+keeps a production record, in a CSV file or the line's database (ODBC),
+with a yield report. kovra-sim simulates a programmer on a pseudo-terminal,
+to try it without hardware.
 .
 A udev rule gives the logged-in user and the dialout group the programmer's
 port, with a link under /dev/kovra/ named by its USB socket.")
