@@ -31,37 +31,31 @@
 #include <thread>
 #include <vector>
 
+#include "bench/sim_on_pty.h"
 #include "cli/line.h"
 #include "image/hex_writer.h"
-#include "link/registry_port_map.h"
 #include "linux/posix_serial_journal.h"
 #include "odbc/odbc_line_database.h"
 #include "ops/line_outbox.h"
-#include "support/observed_port.h"
-#include "support/sim_serial_port.h"
-#include "support/virtual_clock.h"
 
 namespace kovra {
 namespace {
 
 using WallClock = std::chrono::steady_clock;
 
-// KV86C08 (8 KiB OTP) with its code already in the programmer's memory: a
-// line's steady state, as kovra_bench's LineChipSteady.
-constexpr uint32_t kCodeSize = 0x2000;
-constexpr const char* kChipList = "NOSELEC     OTP   0   VCC   5V   1\nKV86C08     OTP   0   12V   5V   1\n";
+// KV86C08 with its code already in the programmer's memory: a line's
+// steady state, as kovra_bench's LineChipSteady.
+using bench::Code;
+using bench::kChipList;
+using bench::kCodeSize;
+using bench::SimOnPty;
+
 // The record's columns the check reads (kRecordHeader's order).
 constexpr size_t kTimeField = 0;
 constexpr size_t kResultField = 7;
 // The sender's pause after an unreachable database: short, so that an
 // outage under load costs the drain little.
 constexpr uint32_t kRetryMs = 200;
-
-std::vector<uint8_t> Code() {
-  std::vector<uint8_t> code(kCodeSize);
-  for (uint32_t a = 0; a < kCodeSize; ++a) code[a] = static_cast<uint8_t>((a * 7 + 3) & 0xFF);
-  return code;
-}
 
 std::string CodeHex() {
   std::string hex;
@@ -70,32 +64,10 @@ std::string CodeHex() {
   return hex + ":00000001FF\r\n";
 }
 
-// A pseudo-terminal's host side: writes are handed over at once, no modem
-// lines.
-class PseudoTerminal : public test::ObservedPort {
- public:
-  using ObservedPort::ObservedPort;
-  bool GetModemStatus(uint32_t&) override { return false; }
-  bool ArmTransmitEmpty() override { return IsOpen(); }
-  bool WaitTransmitEmpty(uint32_t) override { return IsOpen(); }
-};
-
-struct SimOnPty {
-  SimOnPty() : rig(clock, registry, {.comName = "COM5", .transmitFifo = 1 << 20}, sim::Timing::RealOnPseudoTerminal()) {
-    rig.programmer.WriteMemory(0, Code());
-    rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, kCodeSize));
-  }
-  cli::StationPort Port() { return {rig.bridge.ComName(), &pty, &map, &clock}; }
-
-  test::VirtualClock clock;
-  MemoryRegistry registry;
-  test::SimRig rig;
-  PseudoTerminal pty{rig.port};
-  RegistryPortMap map{registry};
-};
-
 struct Station {
-  Station(std::string n, const std::string& connection) : name(std::move(n)), database(connection) {}
+  Station(std::string n, const std::string& connection) : name(std::move(n)), database(connection) {
+    sim.rig.programmer.WriteMemory(0, Code());
+  }
 
   std::string name;
   SimOnPty sim;

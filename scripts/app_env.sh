@@ -79,6 +79,21 @@ start_sim() {
   return 1
 }
 
+# Sends a control command to the kovra-sim start_sim started in WORK and
+# waits for its "ok"; false when it does not come.
+sim_command() {
+  local work=$1
+  shift
+  local before
+  before=$(wc -l <"$work/sim.out")
+  echo "$*" >"$work/sim.control"
+  for _ in $(seq 100); do
+    [ "$(wc -l <"$work/sim.out")" -gt "$before" ] && break
+    sleep 0.05
+  done
+  tail -n +"$((before + 1))" "$work/sim.out" | grep -qx ok
+}
+
 wait_for_port_entry() {
   for _ in $(seq 20); do
     wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | grep -q 'ProlificSerial' && return 0

@@ -30,16 +30,7 @@ fail() {
   status=1
 }
 
-sim_do() {
-  local before
-  before=$(wc -l <"$work/sim.out")
-  echo "$*" >"$work/sim.control"
-  for _ in $(seq 100); do
-    [ "$(wc -l <"$work/sim.out")" -gt "$before" ] && break
-    sleep 0.05
-  done
-  tail -n +"$((before + 1))" "$work/sim.out" | grep -qx ok || fail "kovra-sim did not take '$*'"
-}
+sim_do() { sim_command "$work" "$@" || fail "kovra-sim did not take '$*'"; }
 
 # The code as objcopy reads it, and its 16-bit sum.
 code=data/samples/demo.hex

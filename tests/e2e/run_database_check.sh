@@ -43,16 +43,7 @@ start_xvfb 90 || exit 1
 prepare_app_prefix "$PWD/data" fresh
 start_sim "$sim" "$work" --chip otp --rom-size 0x2000 || exit 1
 
-sim_do() {
-  local before
-  before=$(wc -l <"$work/sim.out")
-  echo "$*" >"$work/sim.control"
-  for _ in $(seq 100); do
-    [ "$(wc -l <"$work/sim.out")" -gt "$before" ] && break
-    sleep 0.05
-  done
-  tail -n +"$((before + 1))" "$work/sim.out" | grep -qx ok || fail "kovra-sim did not take '$*'"
-}
+sim_do() { sim_command "$work" "$@" || fail "kovra-sim did not take '$*'"; }
 
 cli() {
   wine "$windows/cli/kovra-cli.exe" "$@" >"$work/out" 2>"$work/err"
