@@ -65,17 +65,11 @@ void ProgramChips(benchmark::State& state, bool memoryHoldsCode, int count, bool
     };
     MemoryRecordFile records;
     const cli::LineSummary summary =
-        cli::RunLine({p.Port()}, job, count, records,
-                     {.result = [](const std::string&, const cli::Result&) {},
-                      .status = [](const std::string&, const std::string&) {},
-                      .progress = [](const std::string&, const ProgressEvent&) {},
-                      .message = [](const std::string&, const std::string&, const std::string&) {},
-                      .nextChip =
-                          [&] {
-                            checkChip();
-                            p.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, kCodeSize));
-                            return true;
-                          }});
+        cli::RunLine({p.Port()}, job, count, records, bench::QuietLine([&] {
+                       checkChip();
+                       p.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, kCodeSize));
+                       return true;
+                     }));
     const uint64_t us = p.clock.NowUs();
     checkChip();
     if (summary.passed != count || !chipsProgrammed || !p.rig.Violations().empty()) {

@@ -209,16 +209,11 @@ int Run(const Options& options) {
   for (auto& station : stations) {
     threads.emplace_back([&, s = station.get()] {
       go.wait();
-      s->summary = cli::RunLine({s->sim.Port()}, job, std::numeric_limits<int>::max(), *s->outbox,
-                                {.result = [](const std::string&, const cli::Result&) {},
-                                 .status = [](const std::string&, const std::string&) {},
-                                 .progress = [](const std::string&, const ProgressEvent&) {},
-                                 .message = [](const std::string&, const std::string&, const std::string&) {},
-                                 .nextChip =
-                                     [&] {
-                                       s->sim.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, kCodeSize));
-                                       return WallClock::now() < deadline;
-                                     }});
+      s->summary =
+          cli::RunLine({s->sim.Port()}, job, std::numeric_limits<int>::max(), *s->outbox, bench::QuietLine([&] {
+                         s->sim.rig.programmer.SetChip(sim::Chip::Blank(sim::ChipType::kOtp, kCodeSize));
+                         return WallClock::now() < deadline;
+                       }));
     });
   }
   const auto start = WallClock::now();

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "cli/line.h"
@@ -49,5 +51,14 @@ struct SimOnPty {
   PseudoTerminal pty{rig.port};
   RegistryPortMap map{registry};
 };
+
+// A line's output that shows nothing; nextChip says whether another chip follows.
+inline cli::LineOutput QuietLine(std::function<bool()> nextChip) {
+  return {.result = [](const std::string&, const cli::Result&) {},
+          .status = [](const std::string&, const std::string&) {},
+          .progress = [](const std::string&, const ProgressEvent&) {},
+          .message = [](const std::string&, const std::string&, const std::string&) {},
+          .nextChip = std::move(nextChip)};
+}
 
 }  // namespace kovra::bench
