@@ -149,8 +149,8 @@ std::string CheckRows(const Station& station, const std::vector<StoredRecord>& r
 }
 
 int Run(const Options& options) {
-  // Rows left by an earlier run under these names would pass for this run's
-  // (a row already there counts as delivered), so they are refused.
+  // Each station's rows must be exactly its own 1..N: names that have rows
+  // from an earlier run are refused.
   {
     odbc::OdbcLineDatabase checker(options.connection);
     if (const DbResult r = checker.Open(); r.kind != DbResult::Kind::kDone) {
