@@ -466,7 +466,7 @@ Inputs WithJob(Inputs in, const JobFile& job) {
     fromJob("--serial-journal", "serial", in.serialJournal.has_value(), true);
     if (job.serial->rule) in.serial = SerialRuleText(*job.serial->rule);
     if (job.serial->list) in.serialList = SerialListText(*job.serial);
-    in.serialJournal = job.serial->journal;
+    if (!job.serial->journal.empty()) in.serialJournal = job.serial->journal;
   }
   return in;
 }

@@ -13,6 +13,7 @@
 #include "base/sha256.h"
 #include "base/text_helpers.h"
 #include "cli/station.h"
+#include "ops/line_outbox.h"
 #include "ops/operations.h"
 
 namespace kovra::cli {
@@ -182,7 +183,9 @@ void ReadRun(const Reader& r, const Section& root, JobFile& job) {
     }
   }
   job.ports = r.Texts(*run, "ports").value_or(std::vector<std::string>{});
-  job.record = r.Path(*run, "record", false);
+  // A database is no file of the job's folder.
+  const auto record = r.Text(*run, "record", false);
+  job.record = record && IsDatabaseRecord(*record) ? record : r.Path(*run, "record", false);
   job.allowOverride = r.Texts(*run, "allow_override").value_or(std::vector<std::string>{});
   for (const std::string& name : job.allowOverride) {
     if (std::find(std::begin(kOverridable), std::end(kOverridable), name) == std::end(kOverridable)) {
@@ -304,7 +307,13 @@ void ReadSerial(const Reader& r, const Section& root, JobFile& job) {
     serial.rule = rule;
     NarrowToBlock(r, s, ReadBlocks(r, s, rule), serial);
   }
-  serial.journal = *r.Path(s, "journal", true);
+  if (!job.record || !IsDatabaseRecord(*job.record)) {
+    serial.journal = *r.Path(s, "journal", true);
+  } else if (const auto* journal = r.Get(s, "journal", false)) {
+    r.Fail(*journal,
+           "serial.journal: with a database record the numbers are leased from it, and the station's "
+           "journal keeps them");
+  }
   job.serial = serial;
 }
 

@@ -18,7 +18,7 @@ struct JobSerial {
   int width = 0;                    // bytes from address
   std::optional<SerialRule> rule;   // a range, narrowed to this PC's block
   std::optional<std::string> list;  // else the list file
-  std::string journal;
+  std::string journal;              // empty when the record is a database, which leases the numbers
   // The block of the range this PC takes, when the PCs of a line share it.
   std::optional<std::string> block;
 };

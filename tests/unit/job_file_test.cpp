@@ -78,6 +78,8 @@ TEST(JobFile, ReadsAValidJobAndRefusesEachFaultWithItsLine) {
       {"B = [5000", "B = [4999", "job.toml:24: serial.blocks.B overlaps serial.blocks.A"},
       {"9999]", "10001]", "job.toml:24: serial.blocks.B reaches outside serial.first..serial.last (1..9999)"},
       {"B = [5000, 9999]", "B = [5000, 5000]", "job.toml:24: serial.blocks.B holds no number of the range's step"},
+      {"\"line.csv\"", "\"odbc:DSN=line\"",
+       "job.toml:19: serial.journal: with a database record the numbers are leased"},
   };
   test::TempDir dir;
   const std::string jobPath = (dir.path() / "lines" / "job.toml").string();
@@ -100,6 +102,14 @@ TEST(JobFile, ReadsAValidJobAndRefusesEachFaultWithItsLine) {
     EXPECT_EQ(job->codeFile, (lines / "firmware.hex").string());
     EXPECT_EQ(job->chipList, (dir.path() / "shared" / "samlist.txt").string());
     EXPECT_EQ(job->record, (lines / "line.csv").string());
+    // A database record, the journal left out, is no file.
+    text.replace(text.find("\"line.csv\""), 10, "\"odbc:DSN=line;Database=x\"");
+    text.insert(text.find("journal = "), "# ");
+    dir.Write("lines/job.toml", text);
+    const auto leased = ReadJobFile(jobPath);
+    ASSERT_TRUE(std::holds_alternative<JobFile>(leased)) << std::get<std::string>(leased);
+    EXPECT_EQ(std::get<JobFile>(leased).record, "odbc:DSN=line;Database=x");
+    EXPECT_EQ(std::get<JobFile>(leased).serial->journal, "");
     EXPECT_EQ(job->expectChecksum, 0x5E21);
     EXPECT_EQ(job->ports.size(), 2u);
     ASSERT_TRUE(job->serial.has_value());
