@@ -50,16 +50,16 @@ kinds=(not-blank verify-failed not-blank program-checksum not-blank verify-faile
 
 # A shift of 08:00 to 12:00 with a break from 10:00 to 11:00. Each port's
 # chips follow one another at the chip's time plus the operator's hands.
-# station STATION FILE COLUMNS SERIALS PORT:BASE_MS:FAILEVERY ...
+# station STATION FILE COLUMNS SERIALS PORT=BASE_MS/FAIL_EVERY ...
 station() {
   local name=$1 file=$2 columns=$3 serials=$4
   shift 4
   local -a ports=() base=() every=() clock=()
-  local spec
-  for spec in "$@"; do
-    ports+=("${spec%%=*}")
-    spec=${spec#*=}
-    base+=("${spec%/*}") every+=("${spec#*/}") clock+=(0)
+  local given
+  for given in "$@"; do
+    ports+=("${given%%=*}")
+    given=${given#*=}
+    base+=("${given%/*}") every+=("${given#*/}") clock+=(0)
   done
   local n=0 p serial=1001 ms result failure number
   while ((clock[0] < 4 * 3600)); do
