@@ -177,7 +177,6 @@ std::string LineOutbox::Load(const std::vector<std::string>& lines, std::optiona
   std::map<uint64_t, size_t> rows;
   std::map<std::pair<std::string, uint64_t>, size_t> spent;
   std::vector<bool> sent;
-  bool named = false;
   for (const std::string& line : lines) {
     const auto words = Words(line, 3);
     const std::string& kind = words[0];
@@ -185,7 +184,6 @@ std::string LineOutbox::Load(const std::vector<std::string>& lines, std::optiona
       if (words[1] != station_) return "the journal is station " + words[1] + "'s, not " + station_ + "'s";
       // Where its numbering began: after the station's rows of another journal.
       if (words.size() == 3) nextSequence_ = std::max(nextSequence_, Number(words[2]).value_or(1));
-      named = true;
     } else if (kind == "series" && words.size() == 2) {
       lastSeries_ = words[1];
     } else if (kind == "row" && words.size() == 3) {
@@ -211,8 +209,8 @@ std::string LineOutbox::Load(const std::vector<std::string>& lines, std::optiona
       }
     }
   }
-  if (!named) {
-    nextSequence_ = lastInDatabase.value_or(0) + 1;
+  if (lastInDatabase) {
+    nextSequence_ = *lastInDatabase + 1;
     if (!AppendLocked("station " + station_ + " " + std::to_string(nextSequence_))) return "cannot write the journal";
   }
   for (size_t i = 0; i < found.size(); ++i) {

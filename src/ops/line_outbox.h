@@ -86,6 +86,7 @@ class LineOutbox : public RecordFile {
 
   // Appends with mutex_ held; a failure stops every later row.
   bool AppendLocked(std::string_view line);
+  // lastInDatabase: a new journal, to be named and numbered after it.
   std::string Load(const std::vector<std::string>& lines, std::optional<uint64_t> lastInDatabase);
   void Send();
   DbResult Deliver(const Pending& item);
