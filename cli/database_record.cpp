@@ -12,15 +12,6 @@
 #include "odbc/odbc_line_database.h"
 
 namespace kovra::cli {
-namespace {
-
-// How long the sender waits before it tries an unreachable database again.
-constexpr uint32_t kRetryMs = 2000;
-
-std::string Connection(const std::string& record) { return record.substr(std::string_view("odbc:").size()); }
-
-}  // namespace
-
 std::string StationNameProblem(std::string_view station) {
   if (station.empty() || station.size() > 64) return "a station's name has 1 to 64 characters";
   const bool plain = std::all_of(station.begin(), station.end(), [](char c) {
@@ -49,7 +40,7 @@ DatabaseRecord::DatabaseRecord(const std::string& record, const std::string& sta
   std::string error;
   journal_ = OpenSerialJournal(journalPath_, error);
   if (!journal_) throw Refusal{journalPath_ + ": " + error};
-  database_ = std::make_unique<odbc::OdbcLineDatabase>(Connection(record));
+  database_ = std::make_unique<odbc::OdbcLineDatabase>(DatabaseConnection(record));
   // A connection the driver or the server refuses is a mistake to mend now;
   // one that cannot be made now is the outage the journal is for.
   const DbResult opened = database_->Open();
@@ -59,7 +50,7 @@ DatabaseRecord::DatabaseRecord(const std::string& record, const std::string& sta
   if (opened.kind == DbResult::Kind::kUnreachable) {
     std::fprintf(stderr, "database unreachable, rows wait in %s: %s\n", journalPath_.c_str(), opened.message.c_str());
   }
-  outbox_ = std::make_unique<LineOutbox>(*database_, *journal_, clock, station, kRetryMs);
+  outbox_ = std::make_unique<LineOutbox>(*database_, *journal_, clock, station, kDatabaseRetryMs);
   if (std::string problem = outbox_->Start(); !problem.empty()) throw Refusal{journalPath_ + ": " + problem};
 }
 
@@ -84,7 +75,7 @@ std::unique_ptr<SerialSequence> DatabaseRecord::Serials(std::optional<SerialRule
 
 int DbInit(const std::string& record) {
   if (!IsDatabaseRecord(record)) throw Refusal{record + ": not odbc:CONNECTION"};
-  odbc::OdbcLineDatabase database(Connection(record));
+  odbc::OdbcLineDatabase database(DatabaseConnection(record));
   const DbResult opened = database.Open();
   if (!opened.delivered()) {
     std::fprintf(stderr, "error: %s: %s\n", ShownRecordPath(record).c_str(), opened.message.c_str());

@@ -58,7 +58,7 @@ ReportOptions Options(const Inputs& in) {
 
 void AddSource(const std::string& source, const ReportOptions& options, const Inputs& in, ReportData& data) {
   if (IsDatabaseRecord(source)) {
-    odbc::OdbcLineDatabase database(source.substr(std::string_view("odbc:").size()));
+    odbc::OdbcLineDatabase database(DatabaseConnection(source));
     RecordQuery query{in.from ? UtcTimestamp(*options.from * 1000) : "", in.to ? UtcTimestamp(*options.to * 1000) : "",
                       options.station};
     if (auto error = ReportFromDatabase(database, query, ShownRecordPath(source), data)) throw Refusal{*error};

@@ -116,6 +116,12 @@ class LineOutbox : public RecordFile {
 
 // A record that names the line's database ("odbc:CONNECTION"), not a CSV file.
 inline bool IsDatabaseRecord(std::string_view record) { return record.starts_with("odbc:"); }
+// Its ODBC connection string.
+inline std::string DatabaseConnection(std::string_view record) {
+  return std::string(record.substr(std::string_view("odbc:").size()));
+}
+// How long a station's sender waits before it tries an unreachable database again.
+inline constexpr uint32_t kDatabaseRetryMs = 2000;
 // The record as an operator may see it: a database's password hidden.
 std::string ShownRecordPath(std::string_view record);
 

@@ -6,13 +6,6 @@
 #include "win32/win32_serial_journal.h"
 
 namespace kovra::win32 {
-namespace {
-
-// How long the sender waits before it tries an unreachable database again.
-constexpr uint32_t kRetryMs = 2000;
-
-}  // namespace
-
 Win32LineRecord::Win32LineRecord() = default;
 
 Win32LineRecord::~Win32LineRecord() = default;
@@ -29,8 +22,8 @@ LineOutbox* Win32LineRecord::Outbox(const std::string& record) {
   std::string error;
   journal_ = Win32SerialJournal::Open(folder + "\\record-" + station + ".journal", error);
   if (!journal_) return nullptr;
-  database_ = std::make_unique<odbc::OdbcLineDatabase>(record.substr(std::string_view("odbc:").size()));
-  outbox_ = std::make_unique<LineOutbox>(*database_, *journal_, clock_, station, kRetryMs);
+  database_ = std::make_unique<odbc::OdbcLineDatabase>(DatabaseConnection(record));
+  outbox_ = std::make_unique<LineOutbox>(*database_, *journal_, clock_, station, kDatabaseRetryMs);
   if (!outbox_->Start().empty()) {
     outbox_.reset();
     return nullptr;
