@@ -26,21 +26,6 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-std::string ReadAt(HANDLE file, uint64_t offset, size_t count) {
-  std::string bytes(count, '\0');
-  size_t got = 0;
-  while (got < count) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset + got);
-    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
-    DWORD read = 0;
-    if (!ReadFile(file, bytes.data() + got, static_cast<DWORD>(count - got), &read, &at) || read == 0) break;
-    got += read;
-  }
-  bytes.resize(got);
-  return bytes;
-}
-
 }  // namespace
 
 bool Win32RecordFile::Append(const std::string& path, std::string_view header, std::string_view rows) {
@@ -51,7 +36,7 @@ bool Win32RecordFile::Append(const std::string& path, std::string_view header, s
   std::optional<std::string> bytes;
   if (GetFileSizeEx(file, &size)) {
     bytes = RecordLead(header, static_cast<uint64_t>(size.QuadPart),
-                       [file](uint64_t offset, size_t count) { return ReadAt(file, offset, count); });
+                       [file](uint64_t offset, size_t count) { return ReadFileAt(file, offset, count); });
   }
   if (bytes) bytes->append(rows);
   // One write for the lead and the rows: a row is never left without them.
@@ -66,6 +51,21 @@ bool Win32RecordFile::CanAppend(const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
   return true;
+}
+
+std::string ReadFileAt(void* file, uint64_t offset, size_t count) {
+  std::string bytes(count, '\0');
+  size_t got = 0;
+  while (got < count) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + got);
+    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+    DWORD read = 0;
+    if (!ReadFile(file, bytes.data() + got, static_cast<DWORD>(count - got), &read, &at) || read == 0) break;
+    got += read;
+  }
+  bytes.resize(got);
+  return bytes;
 }
 
 }  // namespace kovra::win32

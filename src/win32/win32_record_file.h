@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "platform/record_file.h"
 
@@ -17,5 +19,9 @@ class Win32RecordFile : public RecordFile {
  private:
   std::mutex mutex_;
 };
+
+// Up to count bytes of the open file (a HANDLE) from offset; fewer at its
+// end or when a read fails.
+std::string ReadFileAt(void* file, uint64_t offset, size_t count);
 
 }  // namespace kovra::win32

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "win32/wide_text.h"
+#include "win32/win32_record_file.h"
 
 namespace kovra::win32 {
 namespace {
@@ -50,28 +51,13 @@ Win32SerialJournal::~Win32SerialJournal() {
   CloseHandle(file_);
 }
 
-std::optional<std::string> Win32SerialJournal::ReadAt(uint64_t offset, size_t count) {
-  std::string bytes(count, '\0');
-  size_t got = 0;
-  while (got < count) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset + got);
-    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
-    DWORD read = 0;
-    if (!ReadFile(file_, bytes.data() + got, static_cast<DWORD>(count - got), &read, &at)) return std::nullopt;
-    if (read == 0) break;
-    got += read;
-  }
-  bytes.resize(got);
-  return bytes;
-}
-
 std::optional<std::vector<std::string>> Win32SerialJournal::Lines() {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file_, &size)) return std::nullopt;
-  const auto contents = ReadAt(0, static_cast<size_t>(size.QuadPart));
-  if (!contents) return std::nullopt;
-  return JournalLines(*contents);
+  const auto length = static_cast<size_t>(size.QuadPart);
+  const std::string contents = ReadFileAt(file_, 0, length);
+  if (contents.size() != length) return std::nullopt;
+  return JournalLines(contents);
 }
 
 bool Win32SerialJournal::Append(std::string_view line) {
@@ -79,9 +65,9 @@ bool Win32SerialJournal::Append(std::string_view line) {
   if (!GetFileSizeEx(file_, &size)) return false;
   std::optional<char> lastByte;
   if (size.QuadPart > 0) {
-    const auto last = ReadAt(static_cast<uint64_t>(size.QuadPart) - 1, 1);
-    if (!last || last->size() != 1) return false;
-    lastByte = (*last)[0];
+    const std::string last = ReadFileAt(file_, static_cast<uint64_t>(size.QuadPart) - 1, 1);
+    if (last.size() != 1) return false;
+    lastByte = last[0];
   }
   const std::string entry = JournalEntry(line, lastByte);
   // A short write (a full disk) is not continued: it leaves a torn line,

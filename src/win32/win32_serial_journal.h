@@ -25,7 +25,6 @@ class Win32SerialJournal : public SerialJournal {
 
  private:
   explicit Win32SerialJournal(void* file) : file_(file) {}
-  std::optional<std::string> ReadAt(uint64_t offset, size_t count);
 
   void* file_;  // HANDLE
 };
